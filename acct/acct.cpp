@@ -1,0 +1,121 @@
+// Accounting through a PAM session from IP-up to IP-down, and the clean-up of
+// what the link-up handlers started.
+#include <array>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <security/pam_appl.h>
+#include <security/pam_misc.h>
+#include <security/pam_modules.h>
+#include <string>
+#include <syslog.h>
+#include <unistd.h>
+
+#include "auth/attrs.h"
+#include "auth/common.h"
+#include "plugin/handlers.h"
+#include "plugin/paths.h"
+#include "plugin/state.h"
+
+namespace {
+
+constexpr const char *kAcctAuthentic = "ACCT_AUTHENTICD";
+constexpr const char *kClassList = "CLASS_VX_ENCODED";
+constexpr int kNoAcctAuthentic = -1;
+constexpr const char *kMarkerContent = "ok\n";
+const struct pam_conv kAccountingConv = {misc_conv, nullptr};
+
+// Returns true and the marker path for this link, or false (logged) when
+// the link name does not fit the path buffer.
+bool marker_path(std::array<char, DS_MARKER_PATH_SIZE> &path) {
+    int n = std::snprintf(path.data(), path.size(), DS_MARKER_FORMAT, linkname);
+    if (n < 0 || static_cast<std::size_t>(n) >= path.size()) {
+        syslog(LOG_ERR, "%s(): link name too long for the marker file, %zu characters",
+               "ds_acct", strnlen(linkname, PPPD_PATH_SIZE));
+        return false;
+    }
+    return true;
+}
+
+void write_marker() {
+    std::array<char, DS_MARKER_PATH_SIZE> path{};
+    if (!marker_path(path)) return;
+    std::FILE *f = std::fopen(path.data(), "w");
+    if (f == nullptr) return;
+    std::fputs(kMarkerContent, f);
+    std::fclose(f);
+}
+
+void remove_marker() {
+    std::array<char, DS_MARKER_PATH_SIZE> path{};
+    if (marker_path(path)) unlink(path.data());
+}
+
+void put_class_list(pam_handle_t *pamh) {
+    if (ds_class_list != nullptr) pamutil_putenv_string_list(pamh, kClassList, ds_class_list);
+}
+
+// Unsigned counters go out through "%d", as accounting peers expect.
+int as_signed(unsigned int counter) { return static_cast<int>(counter); }
+
+}  // namespace
+
+void ds_acct_start(void *, int) noexcept {
+    if (ds_pamh != nullptr) {
+        std::string user;
+        bool have_user = false;
+        const char *name = nullptr;
+        if (pam_get_user(ds_pamh, &name, nullptr) == PAM_SUCCESS && name != nullptr) {
+            try {
+                user = name;
+                have_user = true;
+            } catch (...) {
+            }
+        }
+        const char *authentic = pam_getenv(ds_pamh, kAcctAuthentic);
+        int acct_authentic = authentic ? ds_parse_int(authentic) : kNoAcctAuthentic;
+        pam_end(ds_pamh, PAM_SUCCESS);
+        ds_pamh = nullptr;
+        ds_acct_open = false;
+
+        if (have_user &&
+            pam_start(DS_PAM_SERVICE, user.c_str(), &kAccountingConv, &ds_pamh) == PAM_SUCCESS) {
+            ds_acct_open = true;
+            ds_set_user_attrs(ds_pamh, user.c_str(), ds_get_port());
+            if (acct_authentic != kNoAcctAuthentic)
+                ds_pam_putenv_int(ds_pamh, kAcctAuthentic, acct_authentic);
+            put_class_list(ds_pamh);
+            pam_open_session(ds_pamh, PAM_SILENT);
+        }
+    }
+    write_marker();
+}
+
+void ds_acct_stop(void *, int) noexcept {
+    update_link_stats(0);
+    if (ds_pamh != nullptr) {
+        put_class_list(ds_pamh);
+        ds_pam_putenv_int(ds_pamh, "ACCT_INPUT_OCTETS", as_signed(link_stats.bytes_in));
+        ds_pam_putenv_int(ds_pamh, "ACCT_OUTPUT_OCTETS", as_signed(link_stats.bytes_out));
+        ds_pam_putenv_int(ds_pamh, "ACCT_SESSION_TIME", as_signed(link_connect_time));
+        ds_pam_putenv_int(ds_pamh, "ACCT_INPUT_PACKETS", as_signed(link_stats.pkts_in));
+        ds_pam_putenv_int(ds_pamh, "ACCT_OUTPUT_PACKETS", as_signed(link_stats.pkts_out));
+        int result = pam_close_session(ds_pamh, PAM_SILENT);
+        pam_end(ds_pamh, result);
+        ds_pamh = nullptr;
+    }
+    ds_acct_open = false;
+    if (ds_dyndns_pid != 0) {
+        // Never a group or every process: only a real child id is signalled.
+        if (ds_dyndns_pid > 0) kill(ds_dyndns_pid, SIGKILL);
+        ds_dyndns_pid = 0;
+    }
+    int port = ds_get_port();
+    if (port != DS_NO_PORT) {
+        deletePortRoutes(port);
+        deleteIPv6Tunnel(port);
+    }
+    remove_marker();
+    reopen_log();
+}

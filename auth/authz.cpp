@@ -1,0 +1,97 @@
+// Authorization attributes left in the PAM environment by the stack, and the
+// hooks that answer from them during negotiation.
+#include <arpa/inet.h>
+#include <array>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <security/pam_appl.h>
+
+#include "auth/attrs.h"
+#include "plugin/handlers.h"
+#include "plugin/state.h"
+
+namespace {
+
+constexpr long long kPeerChooses = -1;  // 255.255.255.255
+constexpr long long kServerChooses = -2;  // 255.255.255.254
+constexpr std::size_t kIpv6Size = 16;
+constexpr std::size_t kInterfaceIdSize = 8;
+
+void apply_framed_ip(const char *text) {
+    long long value = std::strtoll(text, nullptr, 10);
+    if (value < INT32_MIN || value > INT32_MAX) return;
+    if (value == kPeerChooses) {
+        ds_framed_ip = 0;
+    } else if (value != kServerChooses) {
+        ds_framed_ip = htonl(static_cast<uint32_t>(static_cast<int32_t>(value)));
+    }
+}
+
+void replace_callback_number(const char *text) {
+    if (text == nullptr || text[0] == '\0') return;
+    std::free(ds_callback_number);
+    ds_callback_number = strdup(text);
+}
+
+void replace_list(pam_handle_t *pamh, const char *key, pamutil_string_list *&list) {
+    if (list != nullptr) pamutil_free_string_list(list);
+    list = pamutil_getenv_string_list(pamh, key);
+}
+
+void apply_interface_id(const char *text) {
+    std::array<unsigned char, kIpv6Size> addr{};
+    if (inet_pton(AF_INET6, text, addr.data()) != 1) return;
+    for (std::size_t i = 0; i < kIpv6Size - kInterfaceIdSize; ++i)
+        if (addr[i] != 0) return;
+    std::memcpy(ipv6cp_wantoptions[0].hisid.e8, addr.data() + kIpv6Size - kInterfaceIdSize,
+                kInterfaceIdSize);
+}
+
+}  // namespace
+
+int ds_apply_authz_attrs(pam_handle_t *pamh) noexcept {
+    if (const char *v = pam_getenv(pamh, "FRAMED_IP_ADDRESS")) apply_framed_ip(v);
+    if (const char *v = pam_getenv(pamh, "FRAMED_MTU")) {
+        lcp_wantoptions[0].neg_mru = 1;
+        lcp_wantoptions[0].mru = ds_parse_int(v);
+    }
+    if (const char *v = pam_getenv(pamh, "FRAMED_COMPRESSION"))
+        ipcp_wantoptions[0].neg_vj = static_cast<pppd_bool>(ds_parse_int(v) & 0xff);
+    if (const char *v = pam_getenv(pamh, "SESSION_TIMEOUT")) maxconnect = ds_parse_int(v);
+    if (const char *v = pam_getenv(pamh, "IDLE_TIMEOUT")) idle_time_limit = ds_parse_int(v);
+    replace_callback_number(pam_getenv(pamh, "LOGIN_CALLBACK_NUMBER"));
+    replace_callback_number(pam_getenv(pamh, "FRAMED_CALLBACK_ID"));
+    if (const char *v = pam_getenv(pamh, "FRAMED_CALLBACK_ENABLED"))
+        ds_callback_enabled = ds_parse_int(v);
+    replace_list(pamh, "FRAMED_ROUTE", ds_routes_v4);
+    replace_list(pamh, "FRAMED_IPV6_ROUTE", ds_routes_v6);
+    replace_list(pamh, "CLASS_VX_ENCODED", ds_class_list);
+    if (const char *v = pam_getenv(pamh, "FRAMED_INTERFACE_ID")) apply_interface_id(v);
+    return 1;
+}
+
+void ds_ip_choose(u_int32_t *addr) noexcept {
+    if (addr != nullptr && ds_framed_ip != 0) *addr = ds_framed_ip;
+}
+
+int ds_allowed_address(u_int32_t addr) noexcept {
+    if (ds_framed_ip == 0) return 1;
+    return addr == ds_framed_ip ? 1 : 0;
+}
+
+void ds_cbcp_init(cbcp_state *state) noexcept {
+    if (state != nullptr) {
+        if (ds_callback_enabled != 0 && ds_callback_number != nullptr) {
+            state->us_allowed = CBCP_ALLOW_NONE_AND_ADMIN;
+            std::free(state->us_number);
+            state->us_number = strdup(ds_callback_number);
+        } else if (ds_callback_enabled != 0) {
+            state->us_allowed = CBCP_ALLOW_NONE_AND_USER;
+        } else {
+            state->us_allowed = CBCP_ALLOW_NONE;
+        }
+    }
+    std::free(ds_callback_number);
+    ds_callback_number = nullptr;
+}

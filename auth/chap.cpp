@@ -1,0 +1,173 @@
+// CHAP: the digest's own verifier checks the response wherever we hold the
+// password; otherwise the PAM stack checks it from hexadecimal attributes.
+#include <array>
+#include <cstdlib>
+#include <cstring>
+#include <syslog.h>
+
+#include "auth/attrs.h"
+#include "auth/common.h"
+#include "plugin/handlers.h"
+#include "plugin/state.h"
+
+namespace {
+
+constexpr std::size_t kSecretSize = 32;
+constexpr const char *kEmptyPassword = "";
+constexpr const char *kAttemptedLocal = "ATTEMPTED_VX_LOCAL";
+constexpr const char *kChallengeHex = "CHAP_CHALLENGE_HEX";
+constexpr const char *kResponseHex = "CHAP_RESPONSE_HEX";
+
+struct chap_exchange {
+    const char *name;
+    int id;
+    chap_digest_type *digest;
+    unsigned char *challenge;
+    unsigned char *response;
+    unsigned char *message;
+    int message_space;
+};
+
+// Returns true when the digest's verifier accepts the response for `password`.
+// A password that does not fit the secret storage is never verified.
+bool verify_with_password(const chap_exchange &x, const char *password, std::size_t max_len) {
+    if (x.digest == nullptr || x.digest->verify_response == nullptr) return false;
+    std::size_t len = strnlen(password, max_len);
+    if (len >= kSecretSize) return false;
+    std::array<unsigned char, kSecretSize> secret{};
+    std::memcpy(secret.data(), password, len);
+    int ok = x.digest->verify_response(x.id, const_cast<char *>(x.name), secret.data(),
+                                       static_cast<int>(len), x.challenge, x.response,
+                                       reinterpret_cast<char *>(x.message), x.message_space);
+    secret.fill(0);
+    return ok != 0;
+}
+
+// Writes `text` into the reply message, cut to fit and always terminated.
+void write_message(const chap_exchange &x, const char *text) {
+    if (x.message == nullptr || x.message_space <= 0) return;
+    std::size_t room = static_cast<std::size_t>(x.message_space) - 1;
+    std::size_t len = strnlen(text ? text : "", room);
+    if (len > 0) std::memcpy(x.message, text, len);
+    x.message[len] = '\0';
+}
+
+// Puts the challenge and response as hexadecimal texts.
+void put_hex_attrs(pam_handle_t *pamh, const chap_exchange &x) {
+    std::size_t challenge_len = x.challenge ? x.challenge[0] : 0;
+    std::size_t response_len = x.response ? x.response[0] : 0;
+    std::size_t longest = challenge_len > response_len ? challenge_len : response_len;
+    char *hex = static_cast<char *>(std::malloc(2 * longest + 1));
+    if (hex == nullptr) {
+        syslog(LOG_ERR, "%s(): out of memory for the CHAP attributes", "ds_chap_auth");
+        return;
+    }
+    hex_to_asc(x.challenge ? x.challenge + 1 : nullptr, hex, static_cast<int>(challenge_len));
+    hex[2 * challenge_len] = '\0';
+    ds_pam_putenv_str(pamh, kChallengeHex, hex);
+    hex_to_asc(x.response ? x.response + 1 : nullptr, hex, static_cast<int>(response_len));
+    hex[2 * response_len] = '\0';
+    ds_pam_putenv_str(pamh, kResponseHex, hex);
+    std::free(hex);
+}
+
+int refuse(pam_handle_t **pamh, const chap_exchange &x, int code) {
+    ds_send_auth_alert(false, x.name);
+    write_message(x, pam_strerror(*pamh, code));
+    reopen_log();
+    ds_auth_release_scratch(pamh, code);
+    return 0;
+}
+
+int refuse_locally(const chap_exchange &x) {
+    ds_send_auth_alert(false, x.name);
+    reopen_log();
+    return 0;
+}
+
+int accept(pam_handle_t **pamh, const chap_exchange &x) {
+    reopen_log();
+    ds_send_auth_alert(true, x.name);
+    ds_conv_password = nullptr;
+    ds_conv_user = nullptr;
+    int result = pam_acct_mgmt(*pamh, 0);
+    if (result != PAM_SUCCESS) {
+        syslog(LOG_DEBUG, "ds_chap_auth: authorization failed %s %d", x.name, result);
+        write_message(x, pam_strerror(*pamh, result));
+        pam_end(*pamh, result);
+        *pamh = nullptr;
+        return 0;
+    }
+    ds_apply_authz_attrs(*pamh);
+    ds_auth_release_scratch(pamh, PAM_SUCCESS);
+    return 1;
+}
+
+// The stack consulted the local user database and refused: check the
+// response ourselves against that database, inside a "ds_no_auth" transaction.
+int fallback_to_local_database(pam_handle_t **pamh, const chap_exchange &x, int result) {
+    pam_end(*pamh, result);
+    *pamh = nullptr;
+    result = pam_start(DS_PAM_SERVICE_NO_AUTH, x.name, &ds_chap_conv_record, pamh);
+    if (result != PAM_SUCCESS) return refuse(pamh, x, result);
+    result = pam_authenticate(*pamh, PAM_SILENT);
+    if (result != PAM_SUCCESS) return refuse(pamh, x, result);
+    std::array<unsigned char, DS_USERINFO_SIZE> record{};
+    if (getuserinfo(x.name, record.data()) != 0) return refuse(pamh, x, PAM_AUTH_ERR);
+    const char *password = reinterpret_cast<const char *>(record.data() + DS_USERINFO_PASSWORD);
+    bool verified =
+        verify_with_password(x, password, DS_USERINFO_SIZE - DS_USERINFO_PASSWORD);
+    record.fill(0);
+    if (!verified) return refuse(pamh, x, PAM_AUTH_ERR);
+    return accept(pamh, x);
+}
+
+int authenticate_locally(const chap_exchange &x, const ds_local_user &local) {
+    if (!ds_secure_equals(local.name.data(), x.name)) return refuse_locally(x);
+    if (!verify_with_password(x, local.password.data(), local.password.size()))
+        return refuse_locally(x);
+    ds_send_auth_alert(true, x.name);
+    return 1;
+}
+
+}  // namespace
+
+int ds_chap_auth(char *name, char *, int id, struct chap_digest_type *digest,
+                 unsigned char *challenge, unsigned char *response, unsigned char *message,
+                 int message_space) noexcept {
+    const chap_exchange x{name ? name : "", id,      digest,       challenge,
+                          response,         message, message_space};
+    int port = ds_get_port();
+
+    if (port != DS_NO_PORT) {
+        ds_local_user local;
+        switch (ds_read_local_user(port, local)) {
+        case ds_local_user_status::read_failed:
+            syslog(LOG_ERR, "%s(): cannot read PPP settings of port %d, refusing %s",
+                   "ds_chap_auth", port, x.name);
+            return refuse_locally(x);
+        case ds_local_user_status::configured:
+            return authenticate_locally(x, local);
+        case ds_local_user_status::none:
+            break;
+        }
+    }
+
+    pam_handle_t *scratch = nullptr;
+    pam_handle_t **pamh = ds_auth_slot(&scratch);
+    ds_auth_pam_start(DS_PAM_SERVICE, x.name, &ds_chap_conv_record, pamh);
+    ds_conv_user = x.name;
+    ds_conv_password = kEmptyPassword;
+    pam_set_item(*pamh, PAM_TTY, devnam);
+    ds_set_auth_attrs(*pamh, x.name, ds_conv_password, port);
+    ds_pam_putenv_int(*pamh, "CHAP_ALGORITHM", digest ? digest->code : 0);
+    ds_pam_putenv_int(*pamh, "CHAP_ID", id);
+    put_hex_attrs(*pamh, x);
+
+    int result = pam_authenticate(*pamh, PAM_SILENT);
+    ds_pam_putenv_str(*pamh, kChallengeHex, "");
+    ds_pam_putenv_str(*pamh, kResponseHex, "");
+    if (result == PAM_SUCCESS) return accept(pamh, x);
+    if (pam_getenv(*pamh, kAttemptedLocal) == nullptr) return refuse(pamh, x, result);
+    return fallback_to_local_database(pamh, x, result);
+}

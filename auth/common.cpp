@@ -1,0 +1,73 @@
+#include "auth/common.h"
+
+#include <cstdio>
+#include <cstring>
+#include <syslog.h>
+
+#include "platform/device.h"
+#include "plugin/state.h"
+
+namespace {
+
+// Copies the NUL-terminated text of at most `width` bytes at `field` into `out`.
+template <std::size_t N>
+void copy_text_field(const unsigned char *field, std::size_t width, std::array<char, N> &out) {
+    static_assert(N > 0);
+    std::size_t limit = width < N - 1 ? width : N - 1;
+    std::size_t len = strnlen(reinterpret_cast<const char *>(field), limit);
+    std::memcpy(out.data(), field, len);
+    out[len] = '\0';
+}
+
+}  // namespace
+
+ds_local_user_status ds_read_local_user(int port, ds_local_user &out) noexcept {
+    out = ds_local_user{};
+    std::array<unsigned char, store::kPppBlockSize> block{};
+    int got = reprom(block.data(), store::kPppBlockSize, store::ppp_block_offset(port));
+    if (got != store::kPppBlockSize) return ds_local_user_status::read_failed;
+    copy_text_field(block.data() + store::kBlockLocalUserName, store::kLocalUserNameWidth,
+                    out.name);
+    copy_text_field(block.data() + store::kBlockLocalUserPassword,
+                    store::kLocalUserPasswordWidth, out.password);
+    if (out.name[0] == '\0' && out.password[0] == '\0') return ds_local_user_status::none;
+    return ds_local_user_status::configured;
+}
+
+bool ds_secure_equals(std::string_view a, std::string_view b) noexcept {
+    std::size_t longest = a.size() > b.size() ? a.size() : b.size();
+    unsigned difference = a.size() == b.size() ? 0u : 1u;
+    for (std::size_t i = 0; i < longest; ++i) {
+        unsigned char x = i < a.size() ? static_cast<unsigned char>(a[i]) : 0;
+        unsigned char y = i < b.size() ? static_cast<unsigned char>(b[i]) : 0;
+        difference |= static_cast<unsigned>(x ^ y);
+    }
+    return difference == 0;
+}
+
+void ds_send_auth_alert(bool success, const char *user) noexcept {
+    char text[DS_ALERT_TEXT_SIZE] = {};
+    std::snprintf(text, sizeof text,
+                  success ? "Authentication successful: %s" : "Authentication failed: %s",
+                  user ? user : "");
+    send_auth_alert(0, success ? DS_ALERT_SUCCESS : DS_ALERT_FAILURE, text);
+}
+
+pam_handle_t **ds_auth_slot(pam_handle_t **scratch) noexcept {
+    return ds_acct_open ? scratch : &ds_pamh;
+}
+
+int ds_auth_pam_start(const char *service, const char *user, const struct pam_conv *conv,
+                      pam_handle_t **slot) noexcept {
+    if (*slot != nullptr) {
+        pam_end(*slot, PAM_ABORT);
+        *slot = nullptr;
+    }
+    return pam_start(service, user, conv, slot);
+}
+
+void ds_auth_release_scratch(pam_handle_t **slot, int status) noexcept {
+    if (slot == &ds_pamh || *slot == nullptr) return;
+    pam_end(*slot, status);
+    *slot = nullptr;
+}

@@ -1,0 +1,79 @@
+// PAP: the port's local user decides when one is configured, PAM otherwise.
+#include <syslog.h>
+
+#include "auth/attrs.h"
+#include "auth/common.h"
+#include "plugin/handlers.h"
+#include "plugin/state.h"
+
+namespace {
+
+void set_reply(char **msgp, const char *text) {
+    if (msgp != nullptr) *msgp = const_cast<char *>(text);
+}
+
+}  // namespace
+
+int ds_pap_auth(char *user_arg, char *passwd_arg, char **msgp, struct wordlist **,
+                struct wordlist **) noexcept {
+    const char *user = user_arg ? user_arg : "";
+    const char *passwd = passwd_arg ? passwd_arg : "";
+    int port = ds_get_port();
+
+    if (port != DS_NO_PORT) {
+        ds_local_user local;
+        switch (ds_read_local_user(port, local)) {
+        case ds_local_user_status::read_failed:
+            syslog(LOG_ERR, "%s(): cannot read PPP settings of port %d, refusing %s",
+                   "ds_pap_auth", port, user);
+            ds_send_auth_alert(false, user);
+            return 0;
+        case ds_local_user_status::configured: {
+            bool name_ok = ds_secure_equals(local.name.data(), user);
+            bool password_ok = ds_secure_equals(local.password.data(), passwd);
+            bool accepted = name_ok && password_ok;
+            ds_send_auth_alert(accepted, user);
+            return accepted ? 1 : 0;
+        }
+        case ds_local_user_status::none:
+            break;
+        }
+    }
+
+    pam_handle_t *scratch = nullptr;
+    pam_handle_t **pamh = ds_auth_slot(&scratch);
+    int result = ds_auth_pam_start(DS_PAM_SERVICE, user, &ds_pap_conv_record, pamh);
+    if (result != PAM_SUCCESS) {
+        set_reply(msgp, pam_strerror(*pamh, result));
+        reopen_log();
+        return 0;
+    }
+    ds_conv_user = user;
+    ds_conv_password = passwd;
+    pam_set_item(*pamh, PAM_TTY, devnam);
+    ds_set_auth_attrs(*pamh, user, passwd, port);
+
+    result = pam_authenticate(*pamh, PAM_SILENT);
+    if (result != PAM_SUCCESS) {
+        ds_send_auth_alert(false, user);
+        ds_auth_release_scratch(pamh, result);
+        return 0;
+    }
+    ds_send_auth_alert(true, user);
+    set_reply(msgp, pam_strerror(*pamh, PAM_SUCCESS));
+    reopen_log();
+    ds_conv_password = nullptr;
+    ds_conv_user = nullptr;
+
+    result = pam_acct_mgmt(*pamh, 0);
+    if (result != PAM_SUCCESS) {
+        syslog(LOG_DEBUG, "ds_pap_auth: authorization failed %s %d", user, result);
+        set_reply(msgp, pam_strerror(*pamh, result));
+        pam_end(*pamh, result);
+        *pamh = nullptr;
+        return 0;
+    }
+    ds_apply_authz_attrs(*pamh);
+    ds_auth_release_scratch(pamh, PAM_SUCCESS);
+    return 1;
+}

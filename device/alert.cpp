@@ -1,0 +1,11 @@
+#include <syslog.h>
+
+#include "platform/device.h"
+
+int send_auth_alert(int, int kind, const char *text) {
+    const char *what = kind == DS_ALERT_SUCCESS   ? "success"
+                       : kind == DS_ALERT_FAILURE ? "failure"
+                                                  : "event";
+    syslog(LOG_AUTH | LOG_NOTICE, "alert %d (%s): %s", kind, what, text ? text : "");
+    return 0;
+}

@@ -1,0 +1,45 @@
+// SSL options block for the dynamic-DNS client, filled from dyndns-ssl.conf
+// ("key=value" lines; layout in device/README.md).
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <syslog.h>
+
+#include "device/settings.h"
+#include "device/ssl_block.h"
+#include "platform/device.h"
+
+int get_dyndns_ssl_config(unsigned char *block) {
+    try {
+        if (block == nullptr) return -1;
+        std::memset(block, 0, DS_DYNDNS_SSL_BLOCK_SIZE);
+        std::string path = dsdevice_path(DSDEVICE_SSL_FILE);
+        std::unique_ptr<std::FILE, int (*)(std::FILE *)> f(std::fopen(path.c_str(), "re"),
+                                                          std::fclose);
+        if (!f) {
+            syslog(LOG_ERR, "get_dyndns_ssl_config(): no SSL settings in %s", path.c_str());
+            return -1;
+        }
+        std::array<char, ssl_block::kLineMax> line{};
+        while (std::fgets(line.data(), line.size(), f.get())) {
+            std::string_view text(line.data());
+            while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+                text.remove_suffix(1);
+            if (text.empty() || text[0] == '#') continue;
+            std::size_t eq = text.find('=');
+            std::string_view key = text.substr(0, eq);
+            std::string_view value = eq == std::string_view::npos ? "" : text.substr(eq + 1);
+            if (!ssl_block::set_field(block, key, value)) {
+                syslog(LOG_ERR, "get_dyndns_ssl_config(): bad setting \"%.*s\" in %s",
+                       static_cast<int>(key.size()), key.data(), path.c_str());
+                return -1;
+            }
+        }
+        return 0;
+    } catch (...) {
+        return -1;
+    }
+}

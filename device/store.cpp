@@ -1,0 +1,37 @@
+// The configuration store: a flat byte image in a file, read afresh on every
+// call since the operator may change it between calls.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include "device/settings.h"
+#include "platform/device.h"
+
+int reprom(void *buf, int len, int offset) {
+    try {
+        if (buf == nullptr || len < 0 || offset < 0) {
+            syslog(LOG_ERR, "reprom(): bad request, %d bytes at offset %d", len, offset);
+            return -1;
+        }
+        std::string path = dsdevice_path(DSDEVICE_STORE_FILE);
+        int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            syslog(LOG_ERR, "reprom(): cannot open %s: %m", path.c_str());
+            return -1;
+        }
+        struct stat st {};
+        int result = -1;
+        if (fstat(fd, &st) == 0 && static_cast<long long>(offset) + len <= st.st_size) {
+            ssize_t got = pread(fd, buf, static_cast<std::size_t>(len), offset);
+            if (got == len) result = len;
+        }
+        close(fd);
+        if (result < 0)
+            syslog(LOG_ERR, "reprom(): %d bytes at offset %d lie outside %s", len, offset,
+                   path.c_str());
+        return result;
+    } catch (...) {
+        return -1;
+    }
+}

@@ -1,0 +1,10 @@
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+inline constexpr std::size_t DS_RESOLV_MIN_LINE = 18;
+
+// Returns the address a resolver-file line names ("nameserver ADDR"), or an
+// empty view when the line is skipped. `line` includes its newline, if any.
+std::string_view ds_resolv_nameserver(std::string_view line) noexcept;

@@ -1,0 +1,220 @@
+// The plug-in interface of pppd 2.4.2 as built for the device (INET6, CBCP and
+// the device's two extra hooks). Layouts must stay binary compatible with that
+// build; the static_asserts below pin them for x86_64.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <sys/types.h>
+
+extern "C" {
+
+// The daemon's `bool` is an unsigned char.
+typedef unsigned char pppd_bool;
+
+inline constexpr std::size_t PPPD_IFNAME_SIZE = 32;
+inline constexpr std::size_t PPPD_PATH_SIZE = 4096;
+inline constexpr std::size_t PPPD_EPDISC_MAX = 20;
+inline constexpr int PPPD_CHAP_MESSAGE_SPACE = 256;
+inline constexpr int PPPD_CHAP_MD5 = 5;
+
+struct wordlist {
+    struct wordlist *next;
+    char *word;
+};
+
+typedef void (*notify_func)(void *arg, int value);
+
+struct notifier {
+    struct notifier *next;
+    notify_func func;
+    void *arg;
+};
+
+typedef union {
+    u_int8_t e8[8];
+    u_int16_t e16[4];
+    u_int32_t e32[2];
+} eui64_t;
+
+struct epdisc {
+    unsigned char disc_class;  // `class` in the daemon's sources
+    unsigned char length;
+    unsigned char value[PPPD_EPDISC_MAX];
+};
+
+typedef struct lcp_options {
+    pppd_bool passive;
+    pppd_bool silent;
+    pppd_bool restart;
+    pppd_bool neg_mru;
+    pppd_bool neg_asyncmap;
+    pppd_bool neg_upap;
+    pppd_bool neg_chap;
+    pppd_bool neg_eap;
+    pppd_bool neg_magicnumber;
+    pppd_bool neg_pcompression;
+    pppd_bool neg_accompression;
+    pppd_bool neg_lqr;
+    pppd_bool neg_cbcp;
+    pppd_bool neg_mrru;
+    pppd_bool neg_ssnhf;
+    pppd_bool neg_endpoint;
+    int mru;
+    int mrru;
+    u_char chap_mdtype;
+    u_int32_t asyncmap;
+    u_int32_t magicnumber;
+    int numloops;
+    u_int32_t lqr_period;
+    struct epdisc endpoint;
+} lcp_options;
+
+typedef struct ipcp_options {
+    pppd_bool neg_addr;
+    pppd_bool old_addrs;
+    pppd_bool req_addr;
+    pppd_bool default_route;
+    pppd_bool proxy_arp;
+    pppd_bool neg_vj;
+    pppd_bool old_vj;
+    pppd_bool accept_local;
+    pppd_bool accept_remote;
+    pppd_bool req_dns1;
+    pppd_bool req_dns2;
+    int vj_protocol;
+    int maxslotindex;
+    pppd_bool cflag;
+    u_int32_t ouraddr;
+    u_int32_t hisaddr;
+    u_int32_t dnsaddr[2];
+    u_int32_t winsaddr[2];
+} ipcp_options;
+
+typedef struct ipv6cp_options {
+    int neg_ifaceid;
+    int req_ifaceid;
+    int accept_local;
+    int opt_local;
+    int opt_remote;
+    int use_ip;
+    int use_persistent;
+    int neg_vj;
+    u_short vj_protocol;
+    eui64_t ourid;
+    eui64_t hisid;
+} ipv6cp_options;
+
+typedef struct cbcp_state {
+    int us_unit;
+    u_char us_id;
+    u_char us_allowed;  // bit n set: CBCP callback type n may be offered
+    int us_type;
+    char *us_number;  // heap-allocated; the daemon frees it with free()
+} cbcp_state;
+
+inline constexpr u_char CBCP_ALLOW_NONE_AND_ADMIN = (1u << 1) | (1u << 3);
+inline constexpr u_char CBCP_ALLOW_NONE_AND_USER = (1u << 1) | (1u << 2);
+inline constexpr u_char CBCP_ALLOW_NONE = (1u << 1);
+
+struct chap_digest_type {
+    int code;
+    void (*generate_challenge)(unsigned char *challenge);
+    int (*verify_response)(int id, char *name, unsigned char *secret, int secret_len,
+                           unsigned char *challenge, unsigned char *response, char *message,
+                           int message_space);
+    void (*make_response)(unsigned char *response, int id, char *our_name,
+                          unsigned char *challenge, char *secret, int secret_len,
+                          unsigned char *priv);
+    int (*check_success)(unsigned char *pkt, int len, unsigned char *priv);
+    void (*handle_failure)(unsigned char *pkt, int len);
+    struct chap_digest_type *next;
+};
+
+struct pppd_stats {
+    unsigned int bytes_in;
+    unsigned int bytes_out;
+    unsigned int pkts_in;
+    unsigned int pkts_out;
+};
+
+typedef int (*pap_check_hook_fn)(void);
+typedef int (*pap_auth_hook_fn)(char *user, char *passwd, char **msgp, struct wordlist **paddrs,
+                                struct wordlist **popts);
+typedef int (*chap_verify_hook_fn)(char *name, char *ourname, int id,
+                                   struct chap_digest_type *digest, unsigned char *challenge,
+                                   unsigned char *response, unsigned char *message,
+                                   int message_space);
+
+extern int (*pap_check_hook)(void);
+extern int (*chap_check_hook)(void);
+extern pap_auth_hook_fn pap_auth_hook;
+extern chap_verify_hook_fn chap_verify_hook;
+extern void (*ip_choose_hook)(u_int32_t *addr);
+extern int (*allowed_address_hook)(u_int32_t addr);
+extern void (*ip_up_hook)(void);
+extern void (*ipv6_up_hook)(void);
+extern void (*cbcp_init_hook)(cbcp_state *state);
+
+extern struct notifier *ip_up_notifier;
+extern struct notifier *ip_down_notifier;
+void add_notifier(struct notifier **chain, notify_func func, void *arg);
+
+extern char ifname[PPPD_IFNAME_SIZE];
+extern char devnam[PPPD_PATH_SIZE];
+extern char linkname[PPPD_PATH_SIZE];
+extern int maxconnect;
+extern int idle_time_limit;
+extern struct pppd_stats link_stats;
+extern unsigned int link_connect_time;
+void update_link_stats(int unit);
+void reopen_log(void);
+
+extern lcp_options lcp_wantoptions[];
+extern ipcp_options ipcp_wantoptions[];
+extern ipcp_options ipcp_gotoptions[];
+extern ipcp_options ipcp_hisoptions[];
+extern ipv6cp_options ipv6cp_wantoptions[];
+extern ipv6cp_options ipv6cp_gotoptions[];
+extern ipv6cp_options ipv6cp_hisoptions[];
+extern cbcp_state cbcp[];
+
+}  // extern "C"
+
+#if defined(__x86_64__)
+static_assert(sizeof(eui64_t) == 8 && alignof(eui64_t) == 4);
+static_assert(sizeof(lcp_options) == 68 && alignof(lcp_options) == 4);
+static_assert(offsetof(lcp_options, neg_mru) == 3);
+static_assert(offsetof(lcp_options, neg_cbcp) == 12);
+static_assert(offsetof(lcp_options, mru) == 16);
+static_assert(offsetof(lcp_options, mrru) == 20);
+static_assert(offsetof(lcp_options, chap_mdtype) == 24);
+static_assert(offsetof(lcp_options, asyncmap) == 28);
+static_assert(offsetof(lcp_options, magicnumber) == 32);
+static_assert(offsetof(lcp_options, numloops) == 36);
+static_assert(offsetof(lcp_options, lqr_period) == 40);
+static_assert(offsetof(lcp_options, endpoint) == 44);
+static_assert(sizeof(ipcp_options) == 48 && alignof(ipcp_options) == 4);
+static_assert(offsetof(ipcp_options, neg_vj) == 5);
+static_assert(offsetof(ipcp_options, req_dns2) == 10);
+static_assert(offsetof(ipcp_options, vj_protocol) == 12);
+static_assert(offsetof(ipcp_options, maxslotindex) == 16);
+static_assert(offsetof(ipcp_options, cflag) == 20);
+static_assert(offsetof(ipcp_options, ouraddr) == 24);
+static_assert(offsetof(ipcp_options, hisaddr) == 28);
+static_assert(offsetof(ipcp_options, dnsaddr) == 32);
+static_assert(offsetof(ipcp_options, winsaddr) == 40);
+static_assert(sizeof(ipv6cp_options) == 52);
+static_assert(offsetof(ipv6cp_options, neg_vj) == 28);
+static_assert(offsetof(ipv6cp_options, vj_protocol) == 32);
+static_assert(offsetof(ipv6cp_options, ourid) == 36);
+static_assert(offsetof(ipv6cp_options, hisid) == 44);
+static_assert(sizeof(cbcp_state) == 24);
+static_assert(offsetof(cbcp_state, us_allowed) == 5);
+static_assert(offsetof(cbcp_state, us_type) == 8);
+static_assert(offsetof(cbcp_state, us_number) == 16);
+static_assert(sizeof(chap_digest_type) == 56);
+static_assert(offsetof(chap_digest_type, verify_response) == 16);
+static_assert(offsetof(chap_digest_type, next) == 48);
+static_assert(sizeof(pppd_stats) == 16);
+#endif

@@ -1,0 +1,6 @@
+#pragma once
+
+#include <string>
+
+// Where intercepted syslog lines go: printed as they come, in the run's format.
+void sim_log_line(int priority, const std::string &text);

@@ -1,0 +1,464 @@
+// pppd-sim: hosts a pppd 2.4.2 plug-in the way the daemon does and drives one
+// simulated link (or many, for soak runs) through the daemon's phases.
+#include <arpa/inet.h>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <getopt.h>
+#include <linux/if_tun.h>
+#include <net/if.h>
+#include <openssl/evp.h>
+#include <sys/ioctl.h>
+#include <sys/random.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <sstream>
+#include <string>
+
+#include "tools/pppd-sim/daemon.h"
+#include "tools/pppd-sim/log.h"
+
+namespace {
+
+constexpr int kExitUp = 0;
+constexpr int kExitRefused = 1;
+constexpr int kExitUsage = 2;
+constexpr const char *kPluginVersion = "2.4.2";
+constexpr std::size_t kMd5Size = 16;
+constexpr std::size_t kChallengeSize = 16;
+constexpr std::size_t kInterfaceIdSize = 8;
+constexpr const char *kPapSecrets = "/etc/ppp/pap-secrets";
+constexpr const char *kChapSecrets = "/etc/ppp/chap-secrets";
+constexpr const char *kTunDevice = "/dev/net/tun";
+
+struct sim_options {
+    std::string plugin;
+    std::optional<std::string> port;
+    std::string ifname = "ppp0", linkname = "sim", devnam = "/dev/ttyS0", ourname = "dsppp";
+    u_int32_t local_ip = htonl(0x0a000001), peer_ip = htonl(0x0a000002);
+    eui64_t local_id{}, peer_id{};
+    std::string auth = "pap", user, password;
+    bool callback = false, ipv6 = false, tun = false, json = false;
+    int rechallenges = 0, cycles = 1, ip_down_count = 1;
+    std::string while_up;
+};
+
+sim_options opts;
+
+void emit(nlohmann::json event) {
+    if (opts.json) {
+        std::cout << event.dump() << std::endl;
+        return;
+    }
+    std::string name = event["event"];
+    event.erase("event");
+    std::cout << "[" << name << "]";
+    for (auto &[key, value] : event.items())
+        std::cout << " " << key << "=" << (value.is_string() ? value.get<std::string>() : value.dump());
+    std::cout << std::endl;
+}
+
+std::string ipv4_text(u_int32_t addr) {
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &addr, text, sizeof text);
+    return text;
+}
+
+std::string interface_id_text(const eui64_t &id) {
+    std::array<unsigned char, 16> addr{};
+    std::memcpy(addr.data() + kInterfaceIdSize, id.e8, kInterfaceIdSize);
+    char text[INET6_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET6, addr.data(), text, sizeof text);
+    return text;
+}
+
+bool parse_interface_id(const char *text, eui64_t &id) {
+    std::array<unsigned char, 16> addr{};
+    if (inet_pton(AF_INET6, text, addr.data()) != 1) return false;
+    std::memcpy(id.e8, addr.data() + kInterfaceIdSize, kInterfaceIdSize);
+    return true;
+}
+
+void md5_response(int id, const std::string &secret, const unsigned char *challenge,
+                  std::size_t challenge_len, unsigned char *out) {
+    EVP_MD_CTX *ctx = EVP_MD_CTX_new();
+    unsigned char id_byte = static_cast<unsigned char>(id);
+    unsigned int len = 0;
+    EVP_DigestInit_ex(ctx, EVP_md5(), nullptr);
+    EVP_DigestUpdate(ctx, &id_byte, 1);
+    EVP_DigestUpdate(ctx, secret.data(), secret.size());
+    EVP_DigestUpdate(ctx, challenge, challenge_len);
+    EVP_DigestFinal_ex(ctx, out, &len);
+    EVP_MD_CTX_free(ctx);
+}
+
+// The daemon's own MD5 verifier.
+int md5_verify(int id, char *, unsigned char *secret, int secret_len, unsigned char *challenge,
+               unsigned char *response, char *message, int message_space) {
+    int ok = 0;
+    if (response[0] == kMd5Size) {
+        unsigned char expected[kMd5Size];
+        md5_response(id, std::string(reinterpret_cast<char *>(secret), secret_len),
+                     challenge + 1, challenge[0], expected);
+        ok = std::memcmp(expected, response + 1, kMd5Size) == 0;
+    }
+    std::snprintf(message, message_space, ok ? "Access granted" : "Access denied");
+    return ok;
+}
+
+chap_digest_type md5_digest = {PPPD_CHAP_MD5, nullptr, md5_verify, nullptr, nullptr, nullptr,
+                               nullptr};
+
+// Returns the secret for `user` in a daemon secrets file ("client server secret").
+std::optional<std::string> secret_from_file(const char *path, const std::string &user) {
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream words(line);
+        std::string client, server, secret;
+        if (!(words >> client >> server >> secret) || client[0] == '#') continue;
+        if (client == user || client == "*") return secret;
+    }
+    return std::nullopt;
+}
+
+int chap_round(int id) {
+    std::array<unsigned char, 1 + kChallengeSize> challenge{};
+    challenge[0] = kChallengeSize;
+    if (getrandom(challenge.data() + 1, kChallengeSize, 0) != static_cast<ssize_t>(kChallengeSize))
+        return 0;
+    std::array<unsigned char, 1 + kMd5Size> response{};
+    response[0] = kMd5Size;
+    md5_response(id, opts.password, challenge.data() + 1, kChallengeSize, response.data() + 1);
+    std::array<unsigned char, PPPD_CHAP_MESSAGE_SPACE> message{};
+    int ok = 0;
+    std::string verifier = "plugin";
+    if (chap_verify_hook != nullptr) {
+        ok = chap_verify_hook(opts.user.data(), opts.ourname.data(), id, &md5_digest,
+                              challenge.data(), response.data(), message.data(),
+                              PPPD_CHAP_MESSAGE_SPACE);
+    } else {
+        verifier = "secrets";
+        auto secret = secret_from_file(kChapSecrets, opts.user);
+        std::string s = secret.value_or("");
+        ok = secret && md5_verify(id, opts.user.data(),
+                                  reinterpret_cast<unsigned char *>(s.data()),
+                                  static_cast<int>(s.size()), challenge.data(), response.data(),
+                                  reinterpret_cast<char *>(message.data()),
+                                  PPPD_CHAP_MESSAGE_SPACE);
+    }
+    emit({{"event", "chap"}, {"user", opts.user}, {"id", id}, {"verifier", verifier},
+          {"result", ok ? 1 : 0}, {"message", reinterpret_cast<char *>(message.data())}});
+    return ok;
+}
+
+int pap_round() {
+    int ok = 0;
+    std::string verifier = "plugin";
+    const char *reply = "";
+    if (pap_check_hook != nullptr) pap_check_hook();
+    if (pap_auth_hook != nullptr) {
+        char *msg = const_cast<char *>("");
+        wordlist *addrs = nullptr, *popts = nullptr;
+        ok = pap_auth_hook(opts.user.data(), opts.password.data(), &msg, &addrs, &popts);
+        reply = msg ? msg : "";
+        if (ok < 0) ok = 0;
+    } else {
+        verifier = "secrets";
+        auto secret = secret_from_file(kPapSecrets, opts.user);
+        ok = secret && *secret == opts.password;
+        reply = ok ? "Login ok" : "Login incorrect";
+    }
+    emit({{"event", "pap"}, {"user", opts.user}, {"verifier", verifier}, {"result", ok ? 1 : 0},
+          {"message", reply}});
+    return ok;
+}
+
+// Holds a tun device named like the link's interface while the link is up.
+struct tun_link {
+    int fd = -1;
+    ~tun_link() {
+        if (fd >= 0) close(fd);
+    }
+    bool open_up() {
+        fd = open(kTunDevice, O_RDWR | O_CLOEXEC);
+        if (fd < 0) return false;
+        ifreq req{};
+        req.ifr_flags = IFF_TUN | IFF_NO_PI;
+        std::snprintf(req.ifr_name, IFNAMSIZ, "%.*s", IFNAMSIZ - 1, ifname);
+        if (ioctl(fd, TUNSETIFF, &req) < 0) return false;
+        int sock = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        if (sock < 0) return false;
+        auto set_addr = [&](unsigned long request, u_int32_t addr) {
+            ifreq r{};
+            std::snprintf(r.ifr_name, IFNAMSIZ, "%.*s", IFNAMSIZ - 1, ifname);
+            auto *sin = reinterpret_cast<sockaddr_in *>(&r.ifr_addr);
+            sin->sin_family = AF_INET;
+            sin->sin_addr.s_addr = addr;
+            return ioctl(sock, request, &r) == 0;
+        };
+        bool ok = set_addr(SIOCSIFADDR, ipcp_gotoptions[0].ouraddr) &&
+                  set_addr(SIOCSIFDSTADDR, ipcp_hisoptions[0].hisaddr);
+        ifreq flags{};
+        std::snprintf(flags.ifr_name, IFNAMSIZ, "%.*s", IFNAMSIZ - 1, ifname);
+        ok = ok && ioctl(sock, SIOCGIFFLAGS, &flags) == 0;
+        flags.ifr_flags |= IFF_UP | IFF_POINTOPOINT;
+        ok = ok && ioctl(sock, SIOCSIFFLAGS, &flags) == 0;
+        close(sock);
+        return ok;
+    }
+};
+
+nlohmann::json daemon_variables() {
+    return {{"event", "options"},
+            {"neg_mru", lcp_wantoptions[0].neg_mru},
+            {"mru", lcp_wantoptions[0].mru},
+            {"neg_vj", ipcp_wantoptions[0].neg_vj},
+            {"maxconnect", maxconnect},
+            {"idle_time_limit", idle_time_limit},
+            {"peer", ipv4_text(ipcp_hisoptions[0].hisaddr)},
+            {"peer_interface_id", interface_id_text(ipv6cp_wantoptions[0].hisid)}};
+}
+
+// Returns true when the link came up and went down again.
+bool run_link() {
+    bool authenticated = true;
+    if (opts.auth == "pap") authenticated = pap_round();
+    if (opts.auth == "chap") {
+        if (chap_check_hook != nullptr) chap_check_hook();
+        authenticated = chap_round(1);
+    }
+    if (!authenticated) return false;
+
+    if (opts.callback && cbcp_init_hook != nullptr) {
+        cbcp_init_hook(&cbcp[0]);
+        emit({{"event", "cbcp"}, {"allowed", cbcp[0].us_allowed},
+              {"number", cbcp[0].us_number ? cbcp[0].us_number : ""}});
+        std::free(cbcp[0].us_number);
+        cbcp[0].us_number = nullptr;
+    }
+
+    u_int32_t peer = opts.peer_ip;
+    if (ip_choose_hook != nullptr) ip_choose_hook(&peer);
+    int allowed = allowed_address_hook ? allowed_address_hook(peer) : 1;
+    emit({{"event", "address"}, {"peer", ipv4_text(peer)}, {"allowed", allowed}});
+    if (allowed == 0) return false;
+
+    ipcp_wantoptions[0].ouraddr = opts.local_ip;
+    ipcp_wantoptions[0].hisaddr = opts.peer_ip;
+    ipcp_gotoptions[0].ouraddr = opts.local_ip;
+    ipcp_hisoptions[0].hisaddr = peer;
+    tun_link tun;
+    if (opts.tun && !tun.open_up()) {
+        emit({{"event", "error"}, {"text", std::string("cannot create tun ") + ifname}});
+        return false;
+    }
+    notify(ip_up_notifier, 0);
+    if (ip_up_hook != nullptr) ip_up_hook();
+    emit({{"event", "ip-up"}, {"ifname", ifname}});
+    emit(daemon_variables());
+
+    if (opts.ipv6) {
+        static const eui64_t zero{};
+        ipv6cp_wantoptions[0].ourid = opts.local_id;
+        ipv6cp_gotoptions[0].ourid = opts.local_id;
+        bool granted = std::memcmp(ipv6cp_wantoptions[0].hisid.e8, zero.e8, kInterfaceIdSize);
+        ipv6cp_hisoptions[0].hisid = granted ? ipv6cp_wantoptions[0].hisid : opts.peer_id;
+        if (ipv6_up_hook != nullptr) ipv6_up_hook();
+        emit({{"event", "ipv6-up"}, {"peer_id", interface_id_text(ipv6cp_hisoptions[0].hisid)}});
+    }
+    for (int i = 0; i < opts.rechallenges; ++i)
+        if (opts.auth == "chap") chap_round(2 + i);
+    if (!opts.while_up.empty()) {
+        std::fflush(stdout);
+        int status = std::system(opts.while_up.c_str());
+        emit({{"event", "while-up"}, {"status", status}});
+    }
+    for (int i = 0; i < opts.ip_down_count; ++i) {
+        update_link_stats(0);
+        notify(ip_down_notifier, 0);
+        emit({{"event", "ip-down"}});
+    }
+    return true;
+}
+
+void usage(std::FILE *out) {
+    std::fprintf(out,
+        "usage: pppd-sim --plugin PATH [options]\n"
+        "Hosts a pppd 2.4.2 plug-in and runs simulated links through the daemon's phases.\n"
+        "  --port N | --no-port     PORT for the plug-in (default: inherited)\n"
+        "  --ifname NAME            interface name (ppp0)\n"
+        "  --linkname NAME          link name (sim)\n"
+        "  --devnam PATH            serial device (/dev/ttyS0)\n"
+        "  --local-ip A --peer-ip A IPv4 addresses (10.0.0.1, 10.0.0.2)\n"
+        "  --local-id ID --peer-id ID  IPv6 interface identifiers as ::a:b:c:d\n"
+        "  --auth pap|chap|none     authentication protocol (pap)\n"
+        "  --user NAME --password P the peer's credentials\n"
+        "  --callback               run CBCP set-up after authentication\n"
+        "  --ipv6                   bring IPv6CP up after IPCP\n"
+        "  --rechallenges N         CHAP re-challenges while the link is up\n"
+        "  --cycles N               whole links in one process (1)\n"
+        "  --ip-down-count N        IP-down notifications per link (1)\n"
+        "  --bytes-in N --bytes-out N --pkts-in N --pkts-out N --connect-time S\n"
+        "                           counters the daemon reports at IP-down\n"
+        "  --tun                    hold a tun device named like the interface while up\n"
+        "  --while-up CMD           run a shell command while the link is up\n"
+        "  --json                   one JSON object per event\n"
+        "Exit: 0 link came up, 1 peer refused, 2 usage or load error.\n");
+}
+
+bool parse_unsigned(const char *text, unsigned &out) {
+    char *end = nullptr;
+    errno = 0;
+    unsigned long v = std::strtoul(text, &end, 10);
+    if (errno || end == text || *end || v > 0xffffffffUL || text[0] == '-') return false;
+    out = static_cast<unsigned>(v);
+    return true;
+}
+
+bool parse_options(int argc, char **argv) {
+    enum { o_plugin = 256, o_port, o_no_port, o_ifname, o_linkname, o_devnam, o_local_ip,
+           o_peer_ip, o_local_id, o_peer_id, o_auth, o_user, o_password, o_callback, o_ipv6,
+           o_rechallenges, o_cycles, o_down, o_bin, o_bout, o_pin, o_pout, o_time, o_tun,
+           o_while_up, o_json, o_help };
+    static const option longopts[] = {
+        {"plugin", 1, nullptr, o_plugin}, {"port", 1, nullptr, o_port},
+        {"no-port", 0, nullptr, o_no_port}, {"ifname", 1, nullptr, o_ifname},
+        {"linkname", 1, nullptr, o_linkname}, {"devnam", 1, nullptr, o_devnam},
+        {"local-ip", 1, nullptr, o_local_ip}, {"peer-ip", 1, nullptr, o_peer_ip},
+        {"local-id", 1, nullptr, o_local_id}, {"peer-id", 1, nullptr, o_peer_id},
+        {"auth", 1, nullptr, o_auth}, {"user", 1, nullptr, o_user},
+        {"password", 1, nullptr, o_password}, {"callback", 0, nullptr, o_callback},
+        {"ipv6", 0, nullptr, o_ipv6}, {"rechallenges", 1, nullptr, o_rechallenges},
+        {"cycles", 1, nullptr, o_cycles}, {"ip-down-count", 1, nullptr, o_down},
+        {"bytes-in", 1, nullptr, o_bin}, {"bytes-out", 1, nullptr, o_bout},
+        {"pkts-in", 1, nullptr, o_pin}, {"pkts-out", 1, nullptr, o_pout},
+        {"connect-time", 1, nullptr, o_time}, {"tun", 0, nullptr, o_tun},
+        {"while-up", 1, nullptr, o_while_up}, {"json", 0, nullptr, o_json},
+        {"help", 0, nullptr, o_help}, {nullptr, 0, nullptr, 0}};
+    int c;
+    unsigned n = 0;
+    auto bad = [](const char *what, const char *value) {
+        std::fprintf(stderr, "pppd-sim: bad %s \"%s\"\n", what, value);
+        return false;
+    };
+    while ((c = getopt_long(argc, argv, "", longopts, nullptr)) != -1) {
+        switch (c) {
+        case o_plugin: opts.plugin = optarg; break;
+        case o_port: opts.port = optarg; break;
+        case o_no_port: opts.port = std::nullopt; unsetenv("PORT"); break;
+        case o_ifname:
+            if (std::strlen(optarg) >= IFNAMSIZ) return bad("interface name", optarg);
+            opts.ifname = optarg;
+            break;
+        case o_linkname: opts.linkname = optarg; break;
+        case o_devnam: opts.devnam = optarg; break;
+        case o_local_ip:
+            if (inet_pton(AF_INET, optarg, &opts.local_ip) != 1) return bad("address", optarg);
+            break;
+        case o_peer_ip:
+            if (inet_pton(AF_INET, optarg, &opts.peer_ip) != 1) return bad("address", optarg);
+            break;
+        case o_local_id:
+            if (!parse_interface_id(optarg, opts.local_id)) return bad("interface id", optarg);
+            break;
+        case o_peer_id:
+            if (!parse_interface_id(optarg, opts.peer_id)) return bad("interface id", optarg);
+            break;
+        case o_auth:
+            opts.auth = optarg;
+            if (opts.auth != "pap" && opts.auth != "chap" && opts.auth != "none")
+                return bad("protocol", optarg);
+            break;
+        case o_user: opts.user = optarg; break;
+        case o_password: opts.password = optarg; break;
+        case o_callback: opts.callback = true; break;
+        case o_ipv6: opts.ipv6 = true; break;
+        case o_rechallenges:
+            if (!parse_unsigned(optarg, n)) return bad("count", optarg);
+            opts.rechallenges = static_cast<int>(n);
+            break;
+        case o_cycles:
+            if (!parse_unsigned(optarg, n) || n == 0) return bad("count", optarg);
+            opts.cycles = static_cast<int>(n);
+            break;
+        case o_down:
+            if (!parse_unsigned(optarg, n)) return bad("count", optarg);
+            opts.ip_down_count = static_cast<int>(n);
+            break;
+        case o_bin: if (!parse_unsigned(optarg, sim.stats_at_down.bytes_in)) return bad("counter", optarg); break;
+        case o_bout: if (!parse_unsigned(optarg, sim.stats_at_down.bytes_out)) return bad("counter", optarg); break;
+        case o_pin: if (!parse_unsigned(optarg, sim.stats_at_down.pkts_in)) return bad("counter", optarg); break;
+        case o_pout: if (!parse_unsigned(optarg, sim.stats_at_down.pkts_out)) return bad("counter", optarg); break;
+        case o_time: if (!parse_unsigned(optarg, sim.connect_time_at_down)) return bad("time", optarg); break;
+        case o_tun: opts.tun = true; break;
+        case o_while_up: opts.while_up = optarg; break;
+        case o_json: opts.json = true; break;
+        case o_help: usage(stdout); std::exit(kExitUp);
+        default: return false;
+        }
+    }
+    if (optind != argc) return bad("argument", argv[optind]);
+    if (opts.plugin.empty()) {
+        std::fprintf(stderr, "pppd-sim: --plugin is required\n");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void sim_log_line(int priority, const std::string &text) {
+    emit({{"event", "log"}, {"priority", priority}, {"text", text}});
+}
+
+int main(int argc, char **argv) {
+    if (!parse_options(argc, argv)) {
+        usage(stderr);
+        return kExitUsage;
+    }
+    if (opts.port) setenv("PORT", opts.port->c_str(), 1);
+    std::snprintf(ifname, sizeof ifname, "%s", opts.ifname.c_str());
+    std::snprintf(linkname, sizeof linkname, "%s", opts.linkname.c_str());
+    std::snprintf(devnam, sizeof devnam, "%s", opts.devnam.c_str());
+
+    void *plugin = dlopen(opts.plugin.c_str(), RTLD_GLOBAL | RTLD_NOW);
+    if (plugin == nullptr) {
+        std::fprintf(stderr, "pppd-sim: cannot load %s: %s\n", opts.plugin.c_str(), dlerror());
+        return kExitUsage;
+    }
+    auto *version = static_cast<const char *>(dlsym(plugin, "pppd_version"));
+    if (version == nullptr) {
+        std::fprintf(stderr, "pppd-sim: warning: %s has no version information\n",
+                     opts.plugin.c_str());
+    } else if (std::strcmp(version, kPluginVersion) != 0) {
+        std::fprintf(stderr, "pppd-sim: %s is for pppd version %s, not %s\n",
+                     opts.plugin.c_str(), version, kPluginVersion);
+        return kExitUsage;
+    }
+    auto init = reinterpret_cast<void (*)(void)>(dlsym(plugin, "plugin_init"));
+    if (init == nullptr) {
+        std::fprintf(stderr, "pppd-sim: %s has no plugin_init\n", opts.plugin.c_str());
+        return kExitUsage;
+    }
+    init();
+    emit({{"event", "loaded"}, {"plugin", opts.plugin},
+          {"pap", pap_auth_hook ? "plugin" : "secrets"},
+          {"chap", chap_verify_hook ? "plugin" : "secrets"}});
+
+    int result = kExitUp;
+    for (int cycle = 0; cycle < opts.cycles; ++cycle)
+        if (!run_link()) result = kExitRefused;
+    emit({{"event", "exit"}, {"status", result}, {"reopen_log", sim.reopen_log_calls}});
+    free_notifiers(ip_up_notifier);
+    free_notifiers(ip_down_notifier);
+    return result;
+}
