@@ -155,9 +155,12 @@ int ds_chap_auth(char *name, char *, int id, struct chap_digest_type *digest,
 
     pam_handle_t *scratch = nullptr;
     pam_handle_t **pamh = ds_auth_slot(&scratch);
-    ds_auth_pam_start(DS_PAM_SERVICE, x.name, &ds_chap_conv_record, pamh);
+    int started = ds_auth_pam_start(DS_PAM_SERVICE, x.name, &ds_chap_conv_record, pamh);
     ds_conv_user = x.name;
     ds_conv_password = kEmptyPassword;
+    // Without a handle every PAM call would answer PAM_SYSTEM_ERR; refuse
+    // with that at once rather than hand PAM a null handle.
+    if (started != PAM_SUCCESS || *pamh == nullptr) return refuse(pamh, x, PAM_SYSTEM_ERR);
     pam_set_item(*pamh, PAM_TTY, devnam);
     ds_set_auth_attrs(*pamh, x.name, ds_conv_password, port);
     ds_pam_putenv_int(*pamh, "CHAP_ALGORITHM", digest ? digest->code : 0);

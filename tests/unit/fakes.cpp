@@ -1,0 +1,311 @@
+#include "tests/unit/fakes.h"
+
+#include <arpa/inet.h>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include "device/string_list.h"
+#include "plugin/state.h"
+
+fake_device dev;
+fake_daemon daemon_fake;
+std::vector<std::pair<int, std::string>> logged;
+int live_pam_handles = 0;
+int pam_start_failure = 0;
+
+// ---- the daemon ------------------------------------------------------------
+int (*pap_check_hook)(void);
+int (*chap_check_hook)(void);
+pap_auth_hook_fn pap_auth_hook;
+chap_verify_hook_fn chap_verify_hook;
+void (*ip_choose_hook)(u_int32_t *);
+int (*allowed_address_hook)(u_int32_t);
+void (*ip_up_hook)(void);
+void (*ipv6_up_hook)(void);
+void (*cbcp_init_hook)(cbcp_state *);
+struct notifier *ip_up_notifier;
+struct notifier *ip_down_notifier;
+char ifname[PPPD_IFNAME_SIZE];
+char devnam[PPPD_PATH_SIZE];
+char linkname[PPPD_PATH_SIZE];
+int maxconnect;
+int idle_time_limit;
+struct pppd_stats link_stats;
+unsigned int link_connect_time;
+lcp_options lcp_wantoptions[1];
+ipcp_options ipcp_wantoptions[1];
+ipcp_options ipcp_gotoptions[1];
+ipcp_options ipcp_hisoptions[1];
+ipv6cp_options ipv6cp_wantoptions[1];
+ipv6cp_options ipv6cp_gotoptions[1];
+ipv6cp_options ipv6cp_hisoptions[1];
+cbcp_state cbcp[1];
+
+void add_notifier(struct notifier **chain, notify_func func, void *arg) {
+    *chain = new notifier{*chain, func, arg};
+}
+void update_link_stats(int) {
+    ++daemon_fake.update_link_stats_calls;
+    link_stats = daemon_fake.stats;
+    link_connect_time = daemon_fake.connect_time;
+}
+void reopen_log(void) { ++daemon_fake.reopen_log_calls; }
+
+// ---- syslog ----------------------------------------------------------------
+extern "C" void vsyslog(int priority, const char *format, va_list args) {
+    char line[2048];
+    std::string fmt;
+    for (const char *p = format; *p; ++p) {
+        if (p[0] == '%' && p[1] == 'm') {
+            fmt += std::strerror(errno);
+            ++p;
+        } else {
+            fmt += *p;
+        }
+    }
+    std::vsnprintf(line, sizeof line, fmt.c_str(), args);
+    logged.emplace_back(priority & LOG_PRIMASK, line);
+}
+extern "C" void syslog(int priority, const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    vsyslog(priority, format, args);
+    va_end(args);
+}
+
+bool logged_contains(int priority, const std::string &text) {
+    for (const auto &[p, line] : logged)
+        if (p == priority && line.find(text) != std::string::npos) return true;
+    return false;
+}
+
+// ---- the device library ----------------------------------------------------
+namespace {
+std::string ip4(u_int32_t a) {
+    char t[INET_ADDRSTRLEN];
+    inet_ntop(AF_INET, &a, t, sizeof t);
+    return t;
+}
+std::string ip6(const unsigned char *a) {
+    char t[INET6_ADDRSTRLEN];
+    inet_ntop(AF_INET6, a, t, sizeof t);
+    return t;
+}
+}  // namespace
+
+int reprom(void *buf, int len, int offset) {
+    dev.reprom_offsets.push_back(offset);
+    if (dev.failing_offsets.count(offset)) return -1;
+    if (offset < 0 || len < 0 || static_cast<std::size_t>(offset) + len > dev.store.size())
+        return -1;
+    std::memcpy(buf, dev.store.data() + offset, static_cast<std::size_t>(len));
+    return len;
+}
+int send_auth_alert(int, int kind, const char *text) {
+    dev.alerts.emplace_back(kind, text);
+    return 0;
+}
+int getuserinfo(const char *name, void *record) {
+    auto it = dev.users.find(name);
+    if (it == dev.users.end()) return 1;
+    std::memset(record, 0, DS_USERINFO_SIZE);
+    std::memcpy(static_cast<char *>(record) + DS_USERINFO_PASSWORD, it->second.c_str(),
+                it->second.size() + 1);
+    return 0;
+}
+int get_semaphore(int key, const char *path) {
+    dev.calls.push_back("get_semaphore " + std::to_string(key) + " " + path);
+    return dev.semaphore_id;
+}
+int wait_semaphore(int) { return dev.wait_result; }
+int release_semaphore(int) {
+    ++dev.releases;
+    return 0;
+}
+int get_dyndns_ssl_config(unsigned char *block) {
+    std::memset(block, 0xab, DS_DYNDNS_SSL_BLOCK_SIZE);
+    return dev.ssl_result;
+}
+int createPortRoutes(int port, int family) {
+    dev.calls.push_back("createPortRoutes " + std::to_string(port) + " " + std::to_string(family));
+    return 0;
+}
+int deletePortRoutes(int port) {
+    dev.calls.push_back("deletePortRoutes " + std::to_string(port));
+    return 0;
+}
+int createIPv6Tunnel(int port) {
+    dev.calls.push_back("createIPv6Tunnel " + std::to_string(port));
+    return 0;
+}
+int deleteIPv6Tunnel(int port) {
+    dev.calls.push_back("deleteIPv6Tunnel " + std::to_string(port));
+    return 0;
+}
+int add_route_v4(u_int32_t dest, u_int32_t mask, u_int32_t gateway, const char *name) {
+    dev.calls.push_back("route4 " + ip4(dest) + "/" + ip4(mask) + " via " + ip4(gateway) +
+                        " dev " + name);
+    return 0;
+}
+int add_route_v6(const unsigned char *dest, int prefix_len, const unsigned char *gateway,
+                 const char *name) {
+    dev.calls.push_back("route6 " + ip6(dest) + "/" + std::to_string(prefix_len) + " via " +
+                        ip6(gateway) + " dev " + name);
+    return 0;
+}
+int pamutil_add_radius_ipv4_routes(const pamutil_string_list *list, const char *name,
+                                   u_int32_t peer) {
+    dev.calls.push_back("radius4 " + std::to_string(pamutil_string_list_count(list)) + " " +
+                        name + " " + ip4(peer));
+    return 0;
+}
+int pamutil_add_radius_ipv6_routes(const pamutil_string_list *list, const char *name) {
+    dev.calls.push_back("radius6 " + std::to_string(pamutil_string_list_count(list)) + " " +
+                        name);
+    return 0;
+}
+
+// ---- PAM -------------------------------------------------------------------
+namespace {
+
+std::string scratch_dir() {
+    static std::string dir = [] {
+        char templ[] = "/tmp/dsppp-unit-XXXXXX";
+        const char *made = mkdtemp(templ);
+        return std::string(made ? made : "/tmp");
+    }();
+    return dir;
+}
+
+std::string confdir() {
+    static std::string dir = [] {
+        std::string d = scratch_dir() + "/pam.d";
+        mkdir(d.c_str(), 0700);
+        for (const char *service : {"ppp", "ds_no_auth", "other"}) {
+            std::ofstream f(d + "/" + service);
+            for (const char *type : {"auth", "account", "session"})
+                f << type << " required " << DSTEST_MODULE << " section=" << service << "\n";
+        }
+        return d;
+    }();
+    return dir;
+}
+
+std::string record_path() { return scratch_dir() + "/record"; }
+
+}  // namespace
+
+extern "C" int __real_pam_start(const char *, const char *, const struct pam_conv *,
+                                pam_handle_t **);
+extern "C" int __real_pam_end(pam_handle_t *, int);
+
+extern "C" int __wrap_pam_start(const char *service, const char *user,
+                                const struct pam_conv *conv, pam_handle_t **pamh) {
+    if (pam_start_failure != 0) {
+        int rc = pam_start_failure;
+        pam_start_failure = 0;
+        *pamh = nullptr;
+        return rc;
+    }
+    int rc = pam_start_confdir(service, user, conv, confdir().c_str(), pamh);
+    if (rc == PAM_SUCCESS) ++live_pam_handles;
+    return rc;
+}
+
+extern "C" int __wrap_pam_end(pam_handle_t *pamh, int status) {
+    if (pamh != nullptr) --live_pam_handles;
+    return __real_pam_end(pamh, status);
+}
+
+pam_handle_t *test_pam_start(const char *service, const char *user) {
+    static const pam_conv conv = {nullptr, nullptr};
+    pam_handle_t *pamh = nullptr;
+    pam_start_confdir(service, user, &conv, confdir().c_str(), &pamh);
+    return pamh;
+}
+
+void pam_script(const std::vector<std::string> &lines) {
+    std::string path = scratch_dir() + "/script";
+    std::ofstream f(path);
+    for (const auto &l : lines) f << l << "\n";
+    setenv("DSTEST_SCRIPT", path.c_str(), 1);
+    setenv("DSTEST_RECORD", record_path().c_str(), 1);
+    std::ofstream(record_path(), std::ios::trunc);
+}
+
+std::vector<pam_event> pam_events() {
+    std::vector<pam_event> events;
+    std::ifstream in(record_path());
+    std::string line;
+    while (std::getline(in, line)) {
+        std::vector<std::string> fields;
+        std::stringstream ss(line);
+        std::string field;
+        while (std::getline(ss, field, '\t')) fields.push_back(field);
+        pam_event e;
+        e.call = fields[0];
+        if (fields.size() > 1) e.id = fields[1];
+        if (fields.size() > 2) e.section = fields[2];
+        if (fields.size() > 3 && e.call != "begin" && e.call != "end") e.rc = std::atoi(fields[3].c_str());
+        for (std::size_t i = 4; i < fields.size(); ++i) {
+            std::size_t eq = fields[i].find('=');
+            if (eq != std::string::npos) e.env[fields[i].substr(0, eq)] = fields[i].substr(eq + 1);
+        }
+        e.fields = fields;
+        events.push_back(e);
+    }
+    return events;
+}
+
+int pam_module_live_transactions() {
+    int live = 0;
+    for (const auto &e : pam_events()) live += e.call == "begin" ? 1 : e.call == "end" ? -1 : 0;
+    return live;
+}
+
+// ---- resetting -------------------------------------------------------------
+void reset_all() {
+    if (ds_pamh != nullptr) pam_end(ds_pamh, PAM_ABORT);
+    ds_pamh = nullptr;
+    ds_acct_open = false;
+    ds_conv_user = ds_conv_password = nullptr;
+    ds_framed_ip = 0;
+    std::free(ds_callback_number);
+    ds_callback_number = nullptr;
+    ds_callback_enabled = 0;
+    for (auto *list : {&ds_routes_v4, &ds_routes_v6, &ds_class_list}) {
+        pamutil_free_string_list(*list);
+        *list = nullptr;
+    }
+    ds_dyndns_pid = 0;
+    dev = fake_device{};
+    daemon_fake = fake_daemon{};
+    logged.clear();
+    live_pam_handles = 0;
+    pam_start_failure = 0;
+    std::memset(lcp_wantoptions, 0, sizeof lcp_wantoptions);
+    std::memset(ipcp_wantoptions, 0, sizeof ipcp_wantoptions);
+    std::memset(ipcp_gotoptions, 0, sizeof ipcp_gotoptions);
+    std::memset(ipcp_hisoptions, 0, sizeof ipcp_hisoptions);
+    std::memset(ipv6cp_wantoptions, 0, sizeof ipv6cp_wantoptions);
+    std::memset(ipv6cp_gotoptions, 0, sizeof ipv6cp_gotoptions);
+    std::memset(ipv6cp_hisoptions, 0, sizeof ipv6cp_hisoptions);
+    maxconnect = idle_time_limit = 0;
+    std::snprintf(ifname, sizeof ifname, "dstest0");
+    std::snprintf(devnam, sizeof devnam, "/dev/ttyS3");
+    std::snprintf(linkname, sizeof linkname, "unit");
+    unsetenv("PORT");
+    pam_script({});
+}
+
+void put_store(int offset, const std::string &text) {
+    std::memcpy(dev.store.data() + offset, text.c_str(), text.size() + 1);
+}
+void put_store_byte(int offset, unsigned char value) { dev.store[offset] = value; }

@@ -1,0 +1,131 @@
+// Authorization attributes and the address and callback hooks.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "auth/attrs.h"
+#include "device/string_list.h"
+#include "plugin/handlers.h"
+#include "plugin/state.h"
+#include "tests/unit/fakes.h"
+
+namespace {
+
+struct Authz : ::testing::Test {
+    pam_handle_t *pamh = nullptr;
+    void SetUp() override { reset_all(); }
+    void TearDown() override {
+        if (pamh) pam_end(pamh, PAM_SUCCESS);
+        reset_all();
+    }
+    // Applies a fresh environment holding exactly `attrs`.
+    void apply(std::initializer_list<std::string> attrs) {
+        if (pamh) pam_end(pamh, PAM_SUCCESS);
+        pamh = test_pam_start("ppp", "u");
+        ASSERT_NE(pamh, nullptr);
+        for (const auto &a : attrs) ASSERT_EQ(pam_putenv(pamh, a.c_str()), PAM_SUCCESS);
+        EXPECT_EQ(ds_apply_authz_attrs(pamh), 1);
+    }
+};
+
+u_int32_t ip(const char *text) { return inet_addr(text); }
+
+TEST_F(Authz, FramedAddressGrantsClearsAndKeeps) {
+    apply({"FRAMED_IP_ADDRESS=167772162"});  // 10.0.0.2
+    EXPECT_EQ(ds_framed_ip, ip("10.0.0.2"));
+    u_int32_t addr = ip("10.9.9.9");
+    ds_ip_choose(&addr);
+    EXPECT_EQ(addr, ip("10.0.0.2"));
+    EXPECT_EQ(ds_allowed_address(ip("10.0.0.2")), 1);
+    EXPECT_EQ(ds_allowed_address(ip("10.0.0.3")), 0);
+
+    apply({"FRAMED_IP_ADDRESS=-2"});
+    EXPECT_EQ(ds_framed_ip, ip("10.0.0.2"));
+    apply({"FRAMED_IP_ADDRESS=4294967294"});  // outside the signed range: ignored
+    EXPECT_EQ(ds_framed_ip, ip("10.0.0.2"));
+    apply({});
+    EXPECT_EQ(ds_framed_ip, ip("10.0.0.2"));
+
+    apply({"FRAMED_IP_ADDRESS=-1"});
+    EXPECT_EQ(ds_framed_ip, 0u);
+    addr = ip("10.9.9.9");
+    ds_ip_choose(&addr);
+    EXPECT_EQ(addr, ip("10.9.9.9"));
+    EXPECT_EQ(ds_allowed_address(ip("192.0.2.1")), 1);
+
+    apply({"FRAMED_IP_ADDRESS=-1062731775"});  // 192.168.0.1 as a signed pattern
+    EXPECT_EQ(ds_framed_ip, ip("192.168.0.1"));
+}
+
+TEST_F(Authz, ScalarsChangeOnlyWhenPresent) {
+    maxconnect = 11;
+    apply({"FRAMED_MTU=1492", "FRAMED_COMPRESSION=257", "IDLE_TIMEOUT=300"});
+    EXPECT_EQ(lcp_wantoptions[0].neg_mru, 1);
+    EXPECT_EQ(lcp_wantoptions[0].mru, 1492);
+    EXPECT_EQ(ipcp_wantoptions[0].neg_vj, 1);
+    EXPECT_EQ(idle_time_limit, 300);
+    EXPECT_EQ(maxconnect, 11);
+    apply({"FRAMED_MTU=abc", "SESSION_TIMEOUT=3600", "FRAMED_COMPRESSION=0"});
+    EXPECT_EQ(lcp_wantoptions[0].neg_mru, 1);
+    EXPECT_EQ(lcp_wantoptions[0].mru, 0);
+    EXPECT_EQ(ipcp_wantoptions[0].neg_vj, 0);
+    EXPECT_EQ(maxconnect, 3600);
+    EXPECT_EQ(idle_time_limit, 300);
+}
+
+TEST_F(Authz, ListsAreReplacedOrEmptied) {
+    std::string routes = "FRAMED_ROUTE=" + ds_encode_string_list({"10.1.0.0/16 0.0.0.0",
+                                                                  "10.2.0.0/16 10.0.0.9 5"});
+    std::string classes = "CLASS_VX_ENCODED=" + ds_encode_string_list({"0a0b"});
+    apply({routes, classes, "FRAMED_IPV6_ROUTE=" + ds_encode_string_list({"2001:db8::/32 ::"})});
+    EXPECT_EQ(pamutil_string_list_count(ds_routes_v4), 2);
+    EXPECT_STREQ(pamutil_string_list_at(ds_routes_v4, 1), "10.2.0.0/16 10.0.0.9 5");
+    EXPECT_EQ(pamutil_string_list_count(ds_routes_v6), 1);
+    EXPECT_EQ(pamutil_string_list_count(ds_class_list), 1);
+    apply({"FRAMED_ROUTE=not a list"});
+    EXPECT_EQ(ds_routes_v4, nullptr);
+    EXPECT_EQ(ds_routes_v6, nullptr);
+    EXPECT_EQ(ds_class_list, nullptr);
+}
+
+TEST_F(Authz, InterfaceIdentifierNeedsZeroUpperHalf) {
+    apply({"FRAMED_INTERFACE_ID=::1:2:3:4"});
+    const unsigned char expected[8] = {0, 1, 0, 2, 0, 3, 0, 4};
+    EXPECT_EQ(std::memcmp(ipv6cp_wantoptions[0].hisid.e8, expected, 8), 0);
+    apply({"FRAMED_INTERFACE_ID=fe80::1"});
+    EXPECT_EQ(std::memcmp(ipv6cp_wantoptions[0].hisid.e8, expected, 8), 0);
+    apply({"FRAMED_INTERFACE_ID=garbage"});
+    EXPECT_EQ(std::memcmp(ipv6cp_wantoptions[0].hisid.e8, expected, 8), 0);
+}
+
+TEST_F(Authz, CallbackNumberAndAllowedSets) {
+    apply({"LOGIN_CALLBACK_NUMBER=555", "FRAMED_CALLBACK_ID=", "FRAMED_CALLBACK_ENABLED=1"});
+    EXPECT_STREQ(ds_callback_number, "555");
+    apply({"LOGIN_CALLBACK_NUMBER=555", "FRAMED_CALLBACK_ID=777"});
+    EXPECT_STREQ(ds_callback_number, "777");
+
+    cbcp_state state{};
+    state.us_number = strdup("stale");
+    ds_cbcp_init(&state);
+    EXPECT_EQ(state.us_allowed, 10);
+    ASSERT_NE(state.us_number, nullptr);
+    EXPECT_STREQ(state.us_number, "777");
+    EXPECT_EQ(ds_callback_number, nullptr);
+    std::free(state.us_number);
+    state.us_number = nullptr;
+
+    ds_cbcp_init(&state);
+    EXPECT_EQ(state.us_allowed, 6);
+    EXPECT_EQ(state.us_number, nullptr);
+
+    apply({"FRAMED_CALLBACK_ENABLED=0", "LOGIN_CALLBACK_NUMBER=123"});
+    ds_cbcp_init(&state);
+    EXPECT_EQ(state.us_allowed, 2);
+    EXPECT_EQ(state.us_number, nullptr);
+    EXPECT_EQ(ds_callback_number, nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,166 @@
+// The device library: store reads, local users, semaphores, SSL settings and
+// string lists through a real PAM environment.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <sys/sem.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "device/ssl_block.h"
+#include "device/string_list.h"
+#include "platform/device.h"
+
+namespace {
+
+struct Device : ::testing::Test {
+    std::string dir;
+    void SetUp() override {
+        char templ[] = "/tmp/dsdevice-test-XXXXXX";
+        dir = mkdtemp(templ);
+        setenv("DSDEVICE_DIR", dir.c_str(), 1);
+    }
+    void TearDown() override {
+        std::string cmd = "rm -rf '" + dir + "'";
+        EXPECT_EQ(std::system(cmd.c_str()), 0);
+        unsetenv("DSDEVICE_DIR");
+    }
+    void write(const char *name, const std::string &content, mode_t mode = 0600) {
+        std::string path = dir + "/" + name;
+        std::ofstream(path, std::ios::binary) << content;
+        chmod(path.c_str(), mode);
+    }
+};
+
+TEST_F(Device, StoreReadsAreBoundedAndFresh) {
+    unsigned char buf[8] = {};
+    EXPECT_LT(reprom(buf, 4, 0), 0);  // no image yet
+    std::string image(store::kImageSize, '\0');
+    image[store::kImageSize - 1] = 'z';
+    write("store.img", image);
+    EXPECT_EQ(reprom(buf, 1, store::kImageSize - 1), 1);
+    EXPECT_EQ(buf[0], 'z');
+    EXPECT_LT(reprom(buf, 2, store::kImageSize - 1), 0);
+    EXPECT_LT(reprom(buf, 1, store::kImageSize), 0);
+    EXPECT_LT(reprom(buf, 1, -1), 0);
+    EXPECT_LT(reprom(buf, -1, 0), 0);
+    image[0] = 'a';
+    write("store.img", image);
+    EXPECT_EQ(reprom(buf, 1, 0), 1);
+    EXPECT_EQ(buf[0], 'a');
+}
+
+TEST_F(Device, LocalUsersNeedAPrivateFile) {
+    unsigned char record[DS_USERINFO_SIZE];
+    EXPECT_NE(getuserinfo("alice", record), 0);
+    write("users", "bob:x\nalice:pa:ss\n");
+    ASSERT_EQ(getuserinfo("alice", record), 0);
+    EXPECT_STREQ(reinterpret_cast<char *>(record + DS_USERINFO_PASSWORD), "pa:ss");
+    EXPECT_NE(getuserinfo("carol", record), 0);
+    EXPECT_NE(getuserinfo("ali", record), 0);
+    write("users", "alice:pw\n", 0644);
+    EXPECT_LT(getuserinfo("alice", record), 0);
+}
+
+TEST_F(Device, HexIsLowerCaseWithoutTerminator) {
+    const unsigned char bytes[] = {0x00, 0xAB, 0x7f};
+    char out[8];
+    std::memset(out, '#', sizeof out);
+    hex_to_asc(bytes, out, 3);
+    EXPECT_EQ(std::string(out, 7), "00ab7f#");
+}
+
+TEST_F(Device, SslSettingsFillTheBlock) {
+    unsigned char block[DS_DYNDNS_SSL_BLOCK_SIZE];
+    EXPECT_NE(get_dyndns_ssl_config(block), 0);
+    write("dyndns-ssl.conf", "# comment\nverify_peer=1\nca_file=/etc/ssl/ca.pem\n");
+    ASSERT_EQ(get_dyndns_ssl_config(block), 0);
+    EXPECT_EQ(block[ssl_block::kVerifyPeer], 1);
+    EXPECT_STREQ(reinterpret_cast<char *>(block + ssl_block::kCaFile), "/etc/ssl/ca.pem");
+    write("dyndns-ssl.conf", "verify_peer=maybe\n");
+    EXPECT_NE(get_dyndns_ssl_config(block), 0);
+    write("dyndns-ssl.conf", "colour=blue\n");
+    EXPECT_NE(get_dyndns_ssl_config(block), 0);
+}
+
+TEST_F(Device, SemaphoreSurvivesAKilledHolderAndBoundsTheWait) {
+    std::string path = dir + "/sem";
+    int id = get_semaphore(14, path.c_str());
+    ASSERT_GE(id, 0);
+    EXPECT_EQ(get_semaphore(14, path.c_str()), id);
+
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    pid_t holder = fork();
+    if (holder == 0) {
+        if (wait_semaphore(id) != 0) _exit(1);
+        (void)!::write(ready[1], "x", 1);
+        pause();
+        _exit(0);
+    }
+    char c;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_LT(wait_semaphore(id), 0);  // held: the wait gives up
+    double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(waited, 4.0);
+    EXPECT_LT(waited, 10.0);
+
+    kill(holder, SIGKILL);
+    waitpid(holder, nullptr, 0);
+    EXPECT_EQ(wait_semaphore(id), 0);  // the dead holder's hold was undone
+    EXPECT_EQ(release_semaphore(id), 0);
+    semctl(id, 0, IPC_RMID);
+    close(ready[0]);
+    close(ready[1]);
+}
+
+TEST_F(Device, StringListsRoundTripThroughPam) {
+    static const pam_conv conv = {nullptr, nullptr};
+    pam_handle_t *pamh = nullptr;
+    ASSERT_EQ(pam_start("dsdevice-test", "u", &conv, &pamh), PAM_SUCCESS);
+    EXPECT_EQ(pamutil_getenv_string_list(pamh, "LIST"), nullptr);
+
+    pamutil_string_list *list = pamutil_new_string_list();
+    const std::vector<std::string> values = {"", "plain", "a,b", "100%", "tab\tnew\nline",
+                                             "=eq=", "\x7f\x01\xff", ""};
+    for (const auto &v : values) ASSERT_EQ(pamutil_append_string(list, v.c_str()), 0);
+    ASSERT_EQ(pamutil_putenv_string_list(pamh, "LIST", list), PAM_SUCCESS);
+    pamutil_free_string_list(list);
+
+    pamutil_string_list *back = pamutil_getenv_string_list(pamh, "LIST");
+    ASSERT_NE(back, nullptr);
+    ASSERT_EQ(pamutil_string_list_count(back), static_cast<int>(values.size()));
+    for (std::size_t i = 0; i < values.size(); ++i)
+        EXPECT_EQ(pamutil_string_list_at(back, static_cast<int>(i)), values[i]);
+    EXPECT_EQ(pamutil_string_list_at(back, -1), nullptr);
+    pamutil_free_string_list(back);
+
+    pamutil_string_list *empty = pamutil_new_string_list();
+    pamutil_putenv_string_list(pamh, "EMPTY", empty);
+    pamutil_free_string_list(empty);
+    pamutil_string_list *none = pamutil_getenv_string_list(pamh, "EMPTY");
+    ASSERT_NE(none, nullptr);
+    EXPECT_EQ(pamutil_string_list_count(none), 0);
+    pamutil_free_string_list(none);
+    pam_end(pamh, PAM_SUCCESS);
+}
+
+TEST(StringListEncoding, RejectsMalformedText) {
+    for (const char *bad : {"", "x", "1", "2:a", "1:a,b", "1:%4", "1:%zz", "1:%00", "0:x",
+                            "-1:", "99999999999999999999:a"})
+        EXPECT_FALSE(ds_decode_string_list(bad).has_value()) << bad;
+    EXPECT_EQ(ds_encode_string_list({"a,b", "%"}), "2:a%2Cb,%25");
+    auto decoded = ds_decode_string_list("2:a%2cb,");
+    ASSERT_TRUE(decoded.has_value());
+    EXPECT_EQ(*decoded, (std::vector<std::string>{"a,b", ""}));
+}
+
+}  // namespace

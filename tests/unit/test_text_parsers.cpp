@@ -1,0 +1,62 @@
+// Textual routes and the per-port service configuration.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "device/port_config.h"
+#include "device/route_text.h"
+
+namespace {
+
+std::string text_of(const ds_prefix &p) {
+    char t[INET6_ADDRSTRLEN];
+    inet_ntop(p.family, p.addr.data(), t, sizeof t);
+    return std::string(t) + "/" + std::to_string(p.length);
+}
+
+TEST(RouteText, FramedRoutes) {
+    auto r = ds_parse_framed_route("10.1.2.3/16 10.0.0.9 5", AF_INET);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(text_of(r->dest), "10.1.0.0/16");
+    EXPECT_EQ(r->metric, 5u);
+    r = ds_parse_framed_route("192.168.7.7 0.0.0.0", AF_INET);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(text_of(r->dest), "192.168.7.7/32");
+    r = ds_parse_framed_route("2001:db8:1::/48 :: 1", AF_INET6);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(text_of(r->dest), "2001:db8:1::/48");
+    for (const char *bad : {"", "10.0.0.0/8", "10.0.0.0/33 1.1.1.1", "10.0.0.0/8 1.1.1.1 x",
+                            "10.0.0.0/8 1.1.1.1 1 2", "10.0.0.0/-1 1.1.1.1", "x/8 1.1.1.1",
+                            "2001:db8::/48 ::"})
+        EXPECT_FALSE(ds_parse_framed_route(bad, AF_INET)) << bad;
+    for (const char *bad : {"2001:db8::1 ::", "2001:db8::/129 ::", "10.0.0.0/8 ::"})
+        EXPECT_FALSE(ds_parse_framed_route(bad, AF_INET6)) << bad;
+}
+
+TEST(PortConfig, LinesAndErrors) {
+    ds_port_config config;
+    EXPECT_EQ(ds_parse_port_line("# comment", config), "");
+    EXPECT_EQ(ds_parse_port_line("port 0 route 192.168.50.0/24", config), "");
+    EXPECT_EQ(ds_parse_port_line("port 1 route 2001:db8:9::/48 via fe80::1 dev eth1", config), "");
+    EXPECT_EQ(ds_parse_port_line(
+                  "port 1 tunnel sit1 local 10.0.0.1 remote 192.0.2.1 address 2001:db8::1/64",
+                  config),
+              "");
+    ASSERT_EQ(config.routes.size(), 2u);
+    EXPECT_EQ(config.routes[1].ifname, "eth1");
+    ASSERT_EQ(config.tunnels.size(), 1u);
+    EXPECT_EQ(config.tunnels[0].remote, inet_addr("192.0.2.1"));
+    EXPECT_EQ(ds_parse_port_line("port x route 1.2.3.0/24", config), "bad port \"x\"");
+    EXPECT_EQ(ds_parse_port_line("port 0 route 1.2.3.0/99", config),
+              "bad route destination \"1.2.3.0/99\"");
+    EXPECT_EQ(ds_parse_port_line("port 0 route 1.2.3.0/24 via ::1", config),
+              "bad gateway \"::1\"");
+    EXPECT_EQ(ds_parse_port_line("port 0 route 1.2.3.0/24 dev", config),
+              "missing value after \"dev\"");
+    EXPECT_EQ(ds_parse_port_line("port 0 tunnel t0 local 1.1.1.1", config),
+              "tunnel needs local and remote addresses");
+    EXPECT_EQ(ds_parse_port_line("port 0 bridge", config), "unknown kind \"bridge\"");
+}
+
+}  // namespace
