@@ -1,0 +1,92 @@
+# Sourced by every end-to-end test. Re-runs the test inside a private network,
+# mount and IPC namespace with its own /etc (overlay), /etc/ppp, /run, /tmp,
+# /etc/pam.d and resolver file, then offers small assertion helpers. Without
+# root it reports the test skipped (exit 77), never passed.
+set -uo pipefail
+
+if [ -z "${DSPPP_IN_SANDBOX:-}" ]; then
+    if [ "$(id -u)" != 0 ]; then
+        echo "SKIP: end-to-end tests need root for namespaces"
+        exit 77
+    fi
+    export DSPPP_IN_SANDBOX=1
+    exec unshare --net --mount --ipc --propagation private bash "$0" "$@"
+fi
+
+BUILD=${DSPPP_BUILD:?DSPPP_BUILD must name the build directory}
+SOURCE=${DSPPP_SOURCE:?DSPPP_SOURCE must name the source directory}
+MODULE=${DSTEST_MODULE:-$BUILD/tests/pam_dstest.so}
+SIM=$BUILD/tools/pppd-sim
+PLUGIN=$BUILD/plugin/dsppp.so
+DSCONF=$BUILD/tools/dsconf
+
+sandbox_up() {
+    mount -t tmpfs tmpfs /tmp
+    S=/tmp/sandbox
+    mkdir -p $S/etc-upper $S/etc-work $S/bin $S/dev
+    mount -t overlay overlay -o lowerdir=/etc,upperdir=$S/etc-upper,workdir=$S/etc-work /etc
+    mkdir -p /etc/ppp /etc/pam.d
+    mount -t tmpfs tmpfs /etc/ppp
+    mount -t tmpfs tmpfs /etc/pam.d
+    mount -t tmpfs tmpfs /run
+    rm -f /etc/resolv.conf
+    : >/etc/resolv.conf
+    ip link set lo up
+    export DSDEVICE_DIR=$S/dev
+    # The dynamic-DNS client stand-in records how it was started.
+    cat >$S/bin/inadyn <<STUB
+#!/bin/sh
+echo "\$*" >>$S/inadyn.args
+exec sleep 30
+STUB
+    chmod +x $S/bin/inadyn
+    export PATH=$S/bin:$PATH
+    "$DSCONF" build - <<<'{}' >/dev/null
+}
+sandbox_up
+
+PASSED=0
+FAILED=0
+ok() { PASSED=$((PASSED + 1)); echo "ok - $1"; }
+not_ok() {
+    FAILED=$((FAILED + 1))
+    echo "not ok - $1"
+    shift
+    for line in "$@"; do printf '    %s\n' "$line"; done
+}
+expect_eq() { # description actual expected
+    if [ "$2" == "$3" ]; then ok "$1"; else not_ok "$1" "expected: $3" "actual:   $2"; fi
+}
+expect_contains() { # description haystack needle
+    if grep -qF -- "$3" <<<"$2"; then ok "$1"; else not_ok "$1" "missing: $3" "in: $(head -c 2000 <<<"$2")"; fi
+}
+expect_lacks() { # description haystack needle
+    if grep -qF -- "$3" <<<"$2"; then not_ok "$1" "unexpected: $3"; else ok "$1"; fi
+}
+finish() {
+    echo "$PASSED passed, $FAILED failed"
+    [ "$FAILED" -eq 0 ]
+    exit
+}
+
+# PAM stacks for "ppp" and "ds_no_auth" on the scriptable test module.
+pam_stacks() {
+    for service in ppp ds_no_auth other; do
+        printf '%s required %s section=%s\n' auth "$MODULE" $service account "$MODULE" $service \
+            session "$MODULE" $service >/etc/pam.d/$service
+    done
+}
+# Script for the test module: lines "<section>.<key> <value>".
+pam_script() {
+    printf '%s\n' "$@" >$S/script
+    : >$S/record
+    export DSTEST_SCRIPT=$S/script DSTEST_RECORD=$S/record
+}
+# Transactions the test module saw begin and not end.
+live_transactions() {
+    local begun ended
+    begun=$(grep -c '^begin' $S/record)
+    ended=$(grep -c '^end' $S/record)
+    echo $((begun - ended))
+}
+sim() { "$SIM" --plugin "$PLUGIN" --json "$@"; }

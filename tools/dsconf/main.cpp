@@ -1,0 +1,251 @@
+// dsconf: the operator's tool for the configuration store and the device
+// library's settings.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "device/settings.h"
+#include "platform/store.h"
+#include "tools/dsconf/image.h"
+
+using nlohmann::json;
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitError = 1;
+constexpr int kExitUsage = 2;
+constexpr mode_t kPublicMode = 0644;
+constexpr mode_t kPrivateMode = 0600;
+
+const char *const kUsage =
+    "usage: dsconf [--dir DIR] COMMAND ...\n"
+    "  build FILE|-          write the store image and device files from a JSON description\n"
+    "  dump                  print the current configuration as a JSON description\n"
+    "  set KEY VALUE         change one setting, e.g. ports.0.local_user.name alice,\n"
+    "                        routes.3.prefix_length 120, dyndns.connection 2\n"
+    "  user add NAME PASSWORD | user del NAME       the local user database\n"
+    "  service add LINE | service del LINE          port routes and tunnels\n"
+    "DIR defaults to $DSDEVICE_DIR, else /etc/dsdevice. See README.md for the description.\n";
+
+struct failure : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+std::string dir_path(const std::string &dir, const char *file) { return dir + "/" + file; }
+
+std::optional<std::string> read_file(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+// Replaces `path` with `content` as one step: never half-written.
+void write_atomically(const std::string &path, const std::string &content, mode_t mode) {
+    std::string temp = path + ".XXXXXX";
+    std::vector<char> name(temp.begin(), temp.end());
+    name.push_back('\0');
+    int fd = mkstemp(name.data());
+    if (fd < 0) throw failure("cannot create a file beside " + path + ": " + std::strerror(errno));
+    bool ok = fchmod(fd, mode) == 0;
+    std::size_t done = 0;
+    while (ok && done < content.size()) {
+        ssize_t n = write(fd, content.data() + done, content.size() - done);
+        ok = n > 0;
+        if (ok) done += static_cast<std::size_t>(n);
+    }
+    ok = ok && fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
+    if (!ok || rename(name.data(), path.c_str()) != 0) {
+        int err = errno;
+        unlink(name.data());
+        throw failure("cannot write " + path + ": " + std::strerror(err));
+    }
+}
+
+device_config load(const std::string &dir, bool need_image) {
+    device_config config;
+    auto image = read_file(dir_path(dir, DSDEVICE_STORE_FILE));
+    if (image) {
+        if (image->size() != static_cast<std::size_t>(store::kImageSize))
+            throw failure(dir_path(dir, DSDEVICE_STORE_FILE) + " is " + std::to_string(image->size()) +
+                          " bytes, not " + std::to_string(store::kImageSize));
+        config.image.assign(image->begin(), image->end());
+    } else if (need_image) {
+        throw failure("no store image at " + dir_path(dir, DSDEVICE_STORE_FILE));
+    } else {
+        config.image.assign(store::kImageSize, 0);
+    }
+    if (auto users = read_file(dir_path(dir, DSDEVICE_USERS_FILE))) config.users = *users, config.has_users = true;
+    if (auto ssl = read_file(dir_path(dir, DSDEVICE_SSL_FILE))) config.dyndns_ssl = *ssl, config.has_dyndns_ssl = true;
+    if (auto ports = read_file(dir_path(dir, DSDEVICE_PORTS_FILE))) config.port_services = *ports, config.has_port_services = true;
+    return config;
+}
+
+void save(const std::string &dir, const device_config &config) {
+    if (mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST)
+        throw failure("cannot create " + dir + ": " + std::strerror(errno));
+    std::string image(config.image.begin(), config.image.end());
+    write_atomically(dir_path(dir, DSDEVICE_STORE_FILE), image, kPublicMode);
+    if (config.has_users) write_atomically(dir_path(dir, DSDEVICE_USERS_FILE), config.users, kPrivateMode);
+    if (config.has_dyndns_ssl) write_atomically(dir_path(dir, DSDEVICE_SSL_FILE), config.dyndns_ssl, kPrivateMode);
+    if (config.has_port_services)
+        write_atomically(dir_path(dir, DSDEVICE_PORTS_FILE), config.port_services, kPublicMode);
+}
+
+int cmd_build(const std::string &dir, const std::vector<std::string> &args) {
+    if (args.size() != 1) throw std::invalid_argument("build takes one description file");
+    std::optional<std::string> text;
+    if (args[0] == "-") {
+        std::ostringstream in;
+        in << std::cin.rdbuf();
+        text = in.str();
+    } else {
+        text = read_file(args[0]);
+    }
+    if (!text) throw failure("cannot read " + args[0]);
+    json description = json::parse(*text, nullptr, false);
+    if (description.is_discarded()) throw failure(args[0] + " is not valid JSON");
+    device_config config;
+    apply_description(description, config);
+    save(dir, config);
+    return kExitOk;
+}
+
+int cmd_dump(const std::string &dir, const std::vector<std::string> &args) {
+    if (!args.empty()) throw std::invalid_argument("dump takes no arguments");
+    std::cout << describe(load(dir, true)).dump(2) << "\n";
+    return kExitOk;
+}
+
+const std::set<std::string> kNumericKeys = {"enabled", "type", "prefix_length", "host", "via_host",
+                                            "ipv6_prefix_flag", "system", "wildcard",
+                                            "connection", "verify_peer", "index"};
+
+json value_for(const std::string &key, const std::string &text) {
+    if (!kNumericKeys.count(key)) return text;
+    json v = json::parse(text, nullptr, false);
+    if (v.is_discarded() || !(v.is_number_integer() || v.is_boolean()))
+        throw bad_description(key + ": expected an integer (got \"" + text + "\")");
+    return v;
+}
+
+// Returns a description naming only the setting KEY.
+json partial_description(const std::string &key, const std::string &text) {
+    std::vector<std::string> parts;
+    std::stringstream ss(key);
+    std::string part;
+    while (std::getline(ss, part, '.')) parts.push_back(part);
+    if (parts.empty()) throw bad_description("empty setting name");
+    const std::string &top = parts[0];
+    if ((top == "hosts" || top == "routes" || top == "ports") && parts.size() >= 3) {
+        char *end = nullptr;
+        long index = std::strtol(parts[1].c_str(), &end, 10);
+        if (*end || parts[1].empty()) throw bad_description(key + ": bad index \"" + parts[1] + "\"");
+        json entry = {{"index", index}};
+        json *at = &entry;
+        for (std::size_t i = 2; i + 1 < parts.size(); ++i) at = &(*at)[parts[i]];
+        (*at)[parts.back()] = value_for(parts.back(), text);
+        return {{top, json::array({entry})}};
+    }
+    if ((top == "dyndns" || top == "dyndns_ssl") && parts.size() == 2)
+        return {{top, {{parts[1], value_for(parts[1], text)}}}};
+    if (top == "ssl_list_entry" && parts.size() == 1) return {{top, text}};
+    throw bad_description("unknown setting \"" + key + "\"");
+}
+
+int cmd_set(const std::string &dir, const std::vector<std::string> &args) {
+    if (args.size() != 2) throw std::invalid_argument("set takes KEY VALUE");
+    device_config config = load(dir, false);
+    json partial = partial_description(args[0], args[1]);
+    if (partial.contains("dyndns_ssl") && config.has_dyndns_ssl) {
+        json current = describe(config)["dyndns_ssl"];
+        current.update(partial["dyndns_ssl"]);
+        partial["dyndns_ssl"] = current;
+    }
+    apply_description(partial, config);
+    save(dir, config);
+    return kExitOk;
+}
+
+int cmd_user(const std::string &dir, const std::vector<std::string> &args) {
+    if (args.empty() || (args[0] == "add" && args.size() != 3) || (args[0] == "del" && args.size() != 2) ||
+        (args[0] != "add" && args[0] != "del"))
+        throw std::invalid_argument("user add NAME PASSWORD | user del NAME");
+    device_config config = load(dir, false);
+    json users = config.has_users ? describe(config)["local_users"] : json::array();
+    json kept = json::array();
+    bool found = false;
+    for (const json &u : users) {
+        if (u["name"] == args[1]) found = true; else kept.push_back(u);
+    }
+    if (args[0] == "del" && !found) throw failure("no local user \"" + args[1] + "\"");
+    if (args[0] == "add") kept.push_back({{"name", args[1]}, {"password", args[2]}});
+    apply_description({{"local_users", kept}}, config);
+    save(dir, config);
+    return kExitOk;
+}
+
+int cmd_service(const std::string &dir, const std::vector<std::string> &args) {
+    if (args.size() != 2 || (args[0] != "add" && args[0] != "del"))
+        throw std::invalid_argument("service add LINE | service del LINE");
+    device_config config = load(dir, false);
+    json lines = config.has_port_services ? describe(config)["port_services"] : json::array();
+    json kept = json::array();
+    bool found = false;
+    for (const json &l : lines) {
+        if (l == args[1]) found = true; else kept.push_back(l);
+    }
+    if (args[0] == "del" && !found) throw failure("no port service \"" + args[1] + "\"");
+    if (args[0] == "add") kept.push_back(args[1]);
+    apply_description({{"port_services", kept}}, config);
+    save(dir, config);
+    return kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    std::string dir;
+    if (const char *env = std::getenv(DSDEVICE_DIR_VARIABLE); env && *env) dir = env;
+    else dir = DSDEVICE_DIR_DEFAULT;
+    if (args.size() >= 2 && args[0] == "--dir") {
+        dir = args[1];
+        args.erase(args.begin(), args.begin() + 2);
+    }
+    if (args.empty() || args[0] == "--help" || args[0] == "-h") {
+        std::fputs(kUsage, args.empty() ? stderr : stdout);
+        return args.empty() ? kExitUsage : kExitOk;
+    }
+    std::string command = args[0];
+    args.erase(args.begin());
+    try {
+        if (command == "build") return cmd_build(dir, args);
+        if (command == "dump") return cmd_dump(dir, args);
+        if (command == "set") return cmd_set(dir, args);
+        if (command == "user") return cmd_user(dir, args);
+        if (command == "service") return cmd_service(dir, args);
+        std::fprintf(stderr, "dsconf: unknown command \"%s\"\n%s", command.c_str(), kUsage);
+        return kExitUsage;
+    } catch (const std::invalid_argument &e) {
+        std::fprintf(stderr, "dsconf: %s\n%s", e.what(), kUsage);
+        return kExitUsage;
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "dsconf: %s\n", e.what());
+        return kExitError;
+    }
+}
