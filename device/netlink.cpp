@@ -44,6 +44,8 @@ int ds_route_change(ds_route_op op, int family, const unsigned char *dest, unsig
     }
     unsigned ifindex = if_nametoindex(ifname);
     if (ifindex == 0) {
+        // A route to remove went away with its interface.
+        if (op == ds_route_op::remove) return 0;
         syslog(LOG_ERR, "route %s: no interface %s", verb, ifname);
         return -1;
     }
@@ -75,6 +77,7 @@ int ds_route_change(ds_route_op op, int family, const unsigned char *dest, unsig
     err = op == ds_route_op::add
               ? rtnl_route_add(sock.get(), route.get(), NLM_F_CREATE | NLM_F_EXCL)
               : rtnl_route_delete(sock.get(), route.get(), 0);
+    if (err == -NLE_OBJ_NOTFOUND && op == ds_route_op::remove) return 0;
     if (err < 0) {
         char text[INET6_ADDRSTRLEN] = {};
         nl_addr2str(dst.get(), text, sizeof text);

@@ -1,5 +1,5 @@
 # Sourced by every end-to-end test. Re-runs the test inside a private network,
-# mount and IPC namespace with its own /etc (overlay), /etc/ppp, /run, /tmp,
+# mount, IPC and PID namespace with its own /etc (overlay), /etc/ppp, /run, /tmp,
 # /etc/pam.d and resolver file, then offers small assertion helpers. Without
 # root it reports the test skipped (exit 77), never passed.
 set -uo pipefail
@@ -10,7 +10,7 @@ if [ -z "${DSPPP_IN_SANDBOX:-}" ]; then
         exit 77
     fi
     export DSPPP_IN_SANDBOX=1
-    exec unshare --net --mount --ipc --propagation private bash "$0" "$@"
+    exec unshare --net --mount --ipc --pid --fork --mount-proc --propagation private bash "$0" "$@"
 fi
 
 BUILD=${DSPPP_BUILD:?DSPPP_BUILD must name the build directory}

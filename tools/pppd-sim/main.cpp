@@ -252,6 +252,14 @@ bool run_link() {
     emit({{"event", "address"}, {"peer", ipv4_text(peer)}, {"allowed", allowed}});
     if (allowed == 0) return false;
 
+    if (opts.ipv6) {
+        // IPv6CP negotiates its identifiers alongside IPCP; a granted one wins.
+        static const eui64_t zero{};
+        ipv6cp_wantoptions[0].ourid = opts.local_id;
+        ipv6cp_gotoptions[0].ourid = opts.local_id;
+        bool granted = std::memcmp(ipv6cp_wantoptions[0].hisid.e8, zero.e8, kInterfaceIdSize);
+        ipv6cp_hisoptions[0].hisid = granted ? ipv6cp_wantoptions[0].hisid : opts.peer_id;
+    }
     ipcp_wantoptions[0].ouraddr = opts.local_ip;
     ipcp_wantoptions[0].hisaddr = opts.peer_ip;
     ipcp_gotoptions[0].ouraddr = opts.local_ip;
@@ -267,11 +275,6 @@ bool run_link() {
     emit(daemon_variables());
 
     if (opts.ipv6) {
-        static const eui64_t zero{};
-        ipv6cp_wantoptions[0].ourid = opts.local_id;
-        ipv6cp_gotoptions[0].ourid = opts.local_id;
-        bool granted = std::memcmp(ipv6cp_wantoptions[0].hisid.e8, zero.e8, kInterfaceIdSize);
-        ipv6cp_hisoptions[0].hisid = granted ? ipv6cp_wantoptions[0].hisid : opts.peer_id;
         if (ipv6_up_hook != nullptr) ipv6_up_hook();
         emit({{"event", "ipv6-up"}, {"peer_id", interface_id_text(ipv6cp_hisoptions[0].hisid)}});
     }
