@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# A whole simulated dial-in through the real dsppp.so, in a sandbox.
+if [ "$(id -u)" != 0 ]; then
+    echo "demo: needs root (it runs in private network and mount namespaces)" >&2
+    exit 1
+fi
+source "$(dirname "$0")/lib.sh"
+pam_stacks
+sysctl -qw net.ipv6.conf.all.forwarding=1
+sim() { "$SIM" --plugin "$PLUGIN" "$@"; }
+say() { printf '\n=== %s\n' "$*"; }
+
+say "Device configuration (dsconf build; dsconf dump shows it back)"
+"$DSCONF" build - <<'JSON'
+{"hosts": [{"index": 1, "address": "10.0.0.12", "enabled": 1}],
+ "routes": [{"index": 0, "type": 0, "destination": "192.168.10.0", "prefix_length": 120, "host": 1, "via_host": 1}],
+ "ports": [{"index": 0, "ipv6_prefix": "2001:db8:1:2::", "ipv6_prefix_flag": 1,
+            "dyndns": {"enabled": 1, "alias": "dialin.example.org", "user": "demo", "password": "demo-pw"}}],
+ "local_users": [{"name": "erin", "password": "erin-pw"}],
+ "port_services": ["port 0 route 192.168.50.0/24"]}
+JSON
+"$DSCONF" dump | head -12; echo "  ..."
+printf 'nameserver 192.0.2.53\nnameserver 192.0.2.54\n' >/etc/ppp/resolv.conf0
+echo "search example.net" >/etc/resolv.conf
+
+say "PAP dial-in accepted by the PAM stack, with authorization and accounting"
+pam_script "ppp.password secret" "ppp.put FRAMED_IP_ADDRESS=167772172" "ppp.put FRAMED_MTU=1400" \
+    "ppp.put SESSION_TIMEOUT=3600" "ppp.put FRAMED_INTERFACE_ID=::211:2233:4455:6677" \
+    "ppp.put ACCT_AUTHENTICD=1"
+sim --port 0 --tun --ipv6 --user alice --password secret --bytes-in 3000000000 --bytes-out 4096 \
+    --connect-time 120 --while-up 'echo "--- ip route:"; ip route; echo "--- ip -6 route:"; ip -6 route | grep 2001;
+        echo "--- /etc/resolv.conf:"; cat /etc/resolv.conf; echo "--- /etc/ppp/dyndns.cfg0:"; cat /etc/ppp/dyndns.cfg0;
+        echo "--- marker:"; ls /run/ppp-*.ipup'
+echo "--- what the accounting stack saw:"
+cut -f1,5- $S/record | grep -E '^(open|close)_session' | tr '\t' ' ' | cut -c1-220
+echo "--- after IP-down: marker $(ls /run/ppp-*.ipup 2>/dev/null || echo removed); port route $(ip route | grep -q 192.168.50 && echo present || echo removed)"
+
+say "PAP dial-in with a wrong password"
+sim --port 0 --user alice --password guess
+
+say "CHAP-MD5 dial-in, re-challenged twice while up"
+pam_script "ppp.password secret"
+sim --port 0 --auth chap --user bob --password secret --rechallenges 2 | grep -E '^\[(chap|ip-up|ip-down|exit)'
+
+say "CHAP-MD5 through the local user database fallback (ds_no_auth)"
+pam_script "ppp.auth 7" "ppp.attempted_local 1"
+sim --port 0 --auth chap --user erin --password erin-pw | grep -E '^\[(chap|exit)'
+sim --port 0 --auth chap --user erin --password wrong | grep -E '^\[(chap|exit)'
+echo
+echo "demo finished"
