@@ -1,16 +1,20 @@
 # Sourced by every end-to-end test. Re-runs the test inside a private network,
-# mount, IPC and PID namespace with its own /etc (overlay), /etc/ppp, /run, /tmp,
+# mount, IPC and PID namespace with its own /etc (overlay), /etc/ppp, /run,
 # /etc/pam.d and resolver file, then offers small assertion helpers. Without
 # root it reports the test skipped (exit 77), never passed.
 set -uo pipefail
 
-if [ -z "${DSPPP_IN_SANDBOX:-}" ]; then
+if [ -z "${DSPPP_SANDBOX:-}" ]; then
     if [ "$(id -u)" != 0 ]; then
         echo "SKIP: end-to-end tests need root for namespaces"
         exit 77
     fi
-    export DSPPP_IN_SANDBOX=1
-    exec unshare --net --mount --ipc --pid --fork --mount-proc --propagation private bash "$0" "$@"
+    DSPPP_SANDBOX=$(mktemp -d /tmp/dsppp-sandbox.XXXXXX)
+    export DSPPP_SANDBOX
+    unshare --net --mount --ipc --pid --fork --mount-proc --propagation private bash "$0" "$@"
+    status=$?
+    rm -rf "$DSPPP_SANDBOX"
+    exit $status
 fi
 
 BUILD=${DSPPP_BUILD:?DSPPP_BUILD must name the build directory}
@@ -21,8 +25,9 @@ PLUGIN=$BUILD/plugin/dsppp.so
 DSCONF=$BUILD/tools/dsconf
 
 sandbox_up() {
-    mount -t tmpfs tmpfs /tmp
-    S=/tmp/sandbox
+    # Private scratch space; /tmp itself stays shared, as the build may live there.
+    S=$DSPPP_SANDBOX
+    mount -t tmpfs tmpfs "$S"
     mkdir -p $S/etc-upper $S/etc-work $S/bin $S/dev
     mount -t overlay overlay -o lowerdir=/etc,upperdir=$S/etc-upper,workdir=$S/etc-work /etc
     mkdir -p /etc/ppp /etc/pam.d
