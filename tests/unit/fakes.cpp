@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
@@ -175,13 +176,23 @@ int pamutil_add_radius_ipv6_routes(const pamutil_string_list *list, const char *
 // ---- PAM -------------------------------------------------------------------
 namespace {
 
-std::string scratch_dir() {
-    static std::string dir = [] {
+// A private directory for the PAM stacks and the module's script and
+// record, removed when the test process ends.
+struct scratch {
+    std::string dir;
+    scratch() {
         char templ[] = "/tmp/dsppp-unit-XXXXXX";
-        const char *made = mkdtemp(templ);
-        return std::string(made ? made : "/tmp");
-    }();
-    return dir;
+        if (const char *made = mkdtemp(templ)) dir = made;
+    }
+    ~scratch() {
+        std::error_code ignored;
+        if (!dir.empty()) std::filesystem::remove_all(dir, ignored);
+    }
+};
+
+std::string scratch_dir() {
+    static scratch s;
+    return s.dir;
 }
 
 std::string confdir() {
