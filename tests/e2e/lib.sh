@@ -50,29 +50,7 @@ STUB
 }
 sandbox_up
 
-PASSED=0
-FAILED=0
-ok() { PASSED=$((PASSED + 1)); echo "ok - $1"; }
-not_ok() {
-    FAILED=$((FAILED + 1))
-    echo "not ok - $1"
-    shift
-    for line in "$@"; do printf '    %s\n' "$line"; done
-}
-expect_eq() { # description actual expected
-    if [ "$2" == "$3" ]; then ok "$1"; else not_ok "$1" "expected: $3" "actual:   $2"; fi
-}
-expect_contains() { # description haystack needle
-    if grep -qF -- "$3" <<<"$2"; then ok "$1"; else not_ok "$1" "missing: $3" "in: $(head -c 2000 <<<"$2")"; fi
-}
-expect_lacks() { # description haystack needle
-    if grep -qF -- "$3" <<<"$2"; then not_ok "$1" "unexpected: $3"; else ok "$1"; fi
-}
-finish() {
-    echo "$PASSED passed, $FAILED failed"
-    [ "$FAILED" -eq 0 ]
-    exit
-}
+source "$(dirname "${BASH_SOURCE[0]}")/assert.sh"
 
 # PAM stacks for "ppp" and "ds_no_auth" on the scriptable test module.
 pam_stacks() {

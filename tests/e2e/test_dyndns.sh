@@ -69,6 +69,18 @@ expect_eq "SSL options block: 551 bytes" "$(stat -c %s /etc/ppp/dyndns.sslopt0)"
 expect_eq "SSL options block starts enabled, then verify_peer" "$(od -An -tu1 -N2 /etc/ppp/dyndns.sslopt0 | tr -s ' ')" " 1 1"
 expect_eq "SSL files are private" "$(stat -c %a /etc/ppp/dyndns.ssl0 /etc/ppp/dyndns.sslopt0 | tr '\n' ' ')" "600 600 "
 
+# Full file systems: one page leaves the SSL options block short; two pages
+# leave the input file unfinished. Neither starts a client.
+mount -t tmpfs -o size=4k tmpfs /etc/ppp
+link_up
+expect_eq "a short SSL options block starts no client" "$(cat $S/inadyn.args 2>/dev/null)" ""
+expect_eq "...and the block on disk is short" "$(($(stat -c %s /etc/ppp/dyndns.sslopt0) < 551))" "1"
+umount /etc/ppp
+mount -t tmpfs -o size=8k tmpfs /etc/ppp
+link_up
+expect_eq "an input file that cannot be finished starts no client" "$(cat $S/inadyn.args 2>/dev/null)" ""
+umount /etc/ppp
+
 # A control character in a field would inject options: refused, nothing written.
 rm -f /etc/ppp/dyndns.*
 printf 'pw\n--x' | dd of=$DSDEVICE_DIR/store.img bs=1 seek=$((64533 + 826)) conv=notrunc status=none

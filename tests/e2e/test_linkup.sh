@@ -42,13 +42,19 @@ CONF
 radvd -n -C $S/radvd.conf -p /run/radvd.pid -m logfile -l $S/radvd.log -d 1 &
 for _ in $(seq 50); do [ -s /run/radvd.pid ] && break; sleep 0.05; done
 
-pam_script "ppp.password pw" "ppp.put ACCT_AUTHENTICD=1"
+pam_script "ppp.password pw" "ppp.put ACCT_AUTHENTICD=1" \
+    "ppp.put FRAMED_ROUTE=3:192.168.60.0/24 0.0.0.0,192.168.61.0/24 10.0.0.2 7,bogus route" \
+    "ppp.put FRAMED_IPV6_ROUTE=1:2001:db8:60::/48 ::"
 show='echo ==v4; ip route; echo ==v6; ip -6 route; echo ==marker; cat /run/ppp-sim.ipup'
 out=$(sim --port 0 --tun --ipv6 --local-id ::1 --peer-id ::211:2233:4455:6677 --user u --password pw \
       --bytes-in 3000000000 --bytes-out 12345 --pkts-in 10 --pkts-out 20 --connect-time 77 \
       --while-up "$show")
 v4=$(sed -n '/^==v4/,/^==v6/p' <<<"$out")
 v6=$(sed -n '/^==v6/,/^==marker/p' <<<"$out")
+expect_contains "per-user route with gateway 0.0.0.0 goes through the peer" "$v4" "192.168.60.0/24 via 10.0.0.2 dev ppp0"
+expect_contains "per-user route with its metric" "$v4" "192.168.61.0/24 via 10.0.0.2 dev ppp0 metric 7"
+expect_contains "a malformed per-user route is named in the log" "$out" 'malformed Framed-Route \"bogus route\", skipped'
+expect_contains "per-user IPv6 route on-link" "$v6" "2001:db8:60::/48 dev ppp0"
 expect_contains "type 0 route through the peer" "$v4" "192.168.10.0/24 via 10.0.0.2 dev ppp0"
 expect_contains "type 1 host route (prefix 128)" "$v4" "192.168.11.7 via 10.0.0.2 dev ppp0"
 expect_lacks "prefix 96 is skipped" "$v4" "192.168.12."

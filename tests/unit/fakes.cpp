@@ -16,48 +16,12 @@
 #include "plugin/state.h"
 
 fake_device dev;
-fake_daemon daemon_fake;
 std::vector<std::pair<int, std::string>> logged;
 int live_pam_handles = 0;
 int pam_start_failure = 0;
 
-// ---- the daemon ------------------------------------------------------------
-int (*pap_check_hook)(void);
-int (*chap_check_hook)(void);
-pap_auth_hook_fn pap_auth_hook;
-chap_verify_hook_fn chap_verify_hook;
-void (*ip_choose_hook)(u_int32_t *);
-int (*allowed_address_hook)(u_int32_t);
-void (*ip_up_hook)(void);
-void (*ipv6_up_hook)(void);
-void (*cbcp_init_hook)(cbcp_state *);
-struct notifier *ip_up_notifier;
-struct notifier *ip_down_notifier;
-char ifname[PPPD_IFNAME_SIZE];
-char devnam[PPPD_PATH_SIZE];
-char linkname[PPPD_PATH_SIZE];
-int maxconnect;
-int idle_time_limit;
-struct pppd_stats link_stats;
-unsigned int link_connect_time;
-lcp_options lcp_wantoptions[1];
-ipcp_options ipcp_wantoptions[1];
-ipcp_options ipcp_gotoptions[1];
-ipcp_options ipcp_hisoptions[1];
-ipv6cp_options ipv6cp_wantoptions[1];
-ipv6cp_options ipv6cp_gotoptions[1];
-ipv6cp_options ipv6cp_hisoptions[1];
-cbcp_state cbcp[1];
-
-void add_notifier(struct notifier **chain, notify_func func, void *arg) {
-    *chain = new notifier{*chain, func, arg};
-}
-void update_link_stats(int) {
-    ++daemon_fake.update_link_stats_calls;
-    link_stats = daemon_fake.stats;
-    link_connect_time = daemon_fake.connect_time;
-}
-void reopen_log(void) { ++daemon_fake.reopen_log_calls; }
+// ---- the daemon: pppd-sim's definitions, counters in `sim` ----------------
+sim_counters &daemon_fake = sim;
 
 // ---- syslog ----------------------------------------------------------------
 extern "C" void vsyslog(int priority, const char *format, va_list args) {
@@ -297,17 +261,17 @@ void reset_all() {
     }
     ds_dyndns_pid = 0;
     dev = fake_device{};
-    daemon_fake = fake_daemon{};
+    daemon_fake = sim_counters{};
     logged.clear();
     live_pam_handles = 0;
     pam_start_failure = 0;
-    std::memset(lcp_wantoptions, 0, sizeof lcp_wantoptions);
-    std::memset(ipcp_wantoptions, 0, sizeof ipcp_wantoptions);
-    std::memset(ipcp_gotoptions, 0, sizeof ipcp_gotoptions);
-    std::memset(ipcp_hisoptions, 0, sizeof ipcp_hisoptions);
-    std::memset(ipv6cp_wantoptions, 0, sizeof ipv6cp_wantoptions);
-    std::memset(ipv6cp_gotoptions, 0, sizeof ipv6cp_gotoptions);
-    std::memset(ipv6cp_hisoptions, 0, sizeof ipv6cp_hisoptions);
+    lcp_wantoptions[0] = lcp_options{};
+    ipcp_wantoptions[0] = ipcp_options{};
+    ipcp_gotoptions[0] = ipcp_options{};
+    ipcp_hisoptions[0] = ipcp_options{};
+    ipv6cp_wantoptions[0] = ipv6cp_options{};
+    ipv6cp_gotoptions[0] = ipv6cp_options{};
+    ipv6cp_hisoptions[0] = ipv6cp_options{};
     maxconnect = idle_time_limit = 0;
     std::snprintf(ifname, sizeof ifname, "dstest0");
     std::snprintf(devnam, sizeof devnam, "/dev/ttyS3");

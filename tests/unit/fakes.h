@@ -11,6 +11,7 @@
 
 #include "platform/device.h"
 #include "platform/pppd.h"
+#include "tools/pppd-sim/daemon.h"
 
 struct fake_device {
     std::vector<unsigned char> store = std::vector<unsigned char>(store::kImageSize, 0);
@@ -23,15 +24,10 @@ struct fake_device {
     int semaphore_id = 7, wait_result = 0, releases = 0;
 };
 
-struct fake_daemon {
-    int reopen_log_calls = 0;
-    int update_link_stats_calls = 0;
-    pppd_stats stats{};
-    unsigned connect_time = 0;
-};
 
 extern fake_device dev;
-extern fake_daemon daemon_fake;
+// The daemon is pppd-sim's own; its counters and IP-down figures live here.
+extern sim_counters &daemon_fake;
 extern std::vector<std::pair<int, std::string>> logged;  // syslog lines
 extern int live_pam_handles;  // pam_start minus pam_end, as the plug-in calls them
 extern int pam_start_failure;  // when non-zero, the next pam_start fails with it

@@ -54,8 +54,8 @@ TEST_F(Acct, SessionCarriesUserClassAndCounters) {
     EXPECT_EQ(env["CLASS_VX_ENCODED"], ds_encode_string_list({"c1", "c2"}));
     EXPECT_EQ(env.count("USER_PASSWORD"), 0u);
 
-    daemon_fake.stats = {3000000000u, 42, 7, 8};
-    daemon_fake.connect_time = 61;
+    daemon_fake.stats_at_down = {3000000000u, 42, 7, 8};
+    daemon_fake.connect_time_at_down = 61;
     ds_acct_stop(nullptr, 0);
     std::optional<pam_event> close = event("close_session");
     ASSERT_TRUE(close.has_value());

@@ -96,14 +96,14 @@ void check_keys(const json &object, const std::string &where,
     for (auto &[key, value] : object.items()) {
         bool ok = false;
         for (const char *k : known) ok = ok || key == k;
-        if (!ok) reject(where + "." + key, value, "unknown setting");
+        if (!ok) throw bad_description("unknown setting \"" + where + "." + key + "\"");
     }
 }
 
 void apply_host(const json &h, std::vector<unsigned char> &image) {
-    check_keys(h, "hosts[]", {"index", "address", "enabled"});
     int n = index_of(h, "hosts[]", store::kHostEntryCount);
     std::string where = "hosts." + std::to_string(n);
+    check_keys(h, where, {"index", "address", "enabled"});
     int at = store::host_offset(n);
     if (h.contains("address")) put_address(image, at + store::kHostAddr, h["address"], where + ".address");
     if (h.contains("enabled"))
@@ -111,9 +111,9 @@ void apply_host(const json &h, std::vector<unsigned char> &image) {
 }
 
 void apply_route(const json &r, std::vector<unsigned char> &image) {
-    check_keys(r, "routes[]", {"index", "type", "destination", "prefix_length", "host", "via_host"});
     int i = index_of(r, "routes[]", store::kRouteCount);
     std::string where = "routes." + std::to_string(i);
+    check_keys(r, where, {"index", "type", "destination", "prefix_length", "host", "via_host"});
     int at = store::route_offset(i);
     auto byte = [&](const char *key, int offset) {
         if (r.contains(key))
@@ -128,9 +128,9 @@ void apply_route(const json &r, std::vector<unsigned char> &image) {
 }
 
 void apply_port(const json &p, std::vector<unsigned char> &image) {
-    check_keys(p, "ports[]", {"index", "local_user", "dyndns", "ipv6_prefix", "ipv6_prefix_flag"});
     int n = index_of(p, "ports[]", store::kPortCount);
     std::string where = "ports." + std::to_string(n);
+    check_keys(p, where, {"index", "local_user", "dyndns", "ipv6_prefix", "ipv6_prefix_flag"});
     int at = store::port_offset(n);
     if (p.contains("local_user")) {
         const json &u = p["local_user"];

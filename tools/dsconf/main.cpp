@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <optional>
 #include <set>
@@ -135,8 +136,9 @@ const std::set<std::string> kNumericKeys = {"enabled", "type", "prefix_length", 
                                             "ipv6_prefix_flag", "system", "wildcard",
                                             "connection", "verify_peer", "index"};
 
-json value_for(const std::string &key, const std::string &text) {
-    if (!kNumericKeys.count(key)) return text;
+// Returns `text` as the JSON value the setting `field` of `key` takes.
+json value_for(const std::string &key, const std::string &field, const std::string &text) {
+    if (!kNumericKeys.count(field)) return text;
     json v = json::parse(text, nullptr, false);
     if (v.is_discarded() || !(v.is_number_integer() || v.is_boolean()))
         throw bad_description(key + ": expected an integer (got \"" + text + "\")");
@@ -158,11 +160,11 @@ json partial_description(const std::string &key, const std::string &text) {
         json entry = {{"index", index}};
         json *at = &entry;
         for (std::size_t i = 2; i + 1 < parts.size(); ++i) at = &(*at)[parts[i]];
-        (*at)[parts.back()] = value_for(parts.back(), text);
+        (*at)[parts.back()] = value_for(key, parts.back(), text);
         return {{top, json::array({entry})}};
     }
     if ((top == "dyndns" || top == "dyndns_ssl") && parts.size() == 2)
-        return {{top, {{parts[1], value_for(parts[1], text)}}}};
+        return {{top, {{parts[1], value_for(key, parts[1], text)}}}};
     if (top == "ssl_list_entry" && parts.size() == 1) return {{top, text}};
     throw bad_description("unknown setting \"" + key + "\"");
 }
@@ -181,38 +183,42 @@ int cmd_set(const std::string &dir, const std::vector<std::string> &args) {
     return kExitOk;
 }
 
-int cmd_user(const std::string &dir, const std::vector<std::string> &args) {
-    if (args.empty() || (args[0] == "add" && args.size() != 3) || (args[0] == "del" && args.size() != 2) ||
-        (args[0] != "add" && args[0] != "del"))
-        throw std::invalid_argument("user add NAME PASSWORD | user del NAME");
+// Adds `added` to, or removes the entry `matches` finds from, the list `key`
+// of the description; refuses to remove what is not there.
+void edit_list(const std::string &dir, const char *key, const std::string &what, bool add,
+               const std::function<bool(const json &)> &matches, const json &added) {
     device_config config = load(dir, false);
-    json users = config.has_users ? describe(config)["local_users"] : json::array();
+    json current = describe(config);
+    json list = current.contains(key) ? current[key] : json::array();
     json kept = json::array();
     bool found = false;
-    for (const json &u : users) {
-        if (u["name"] == args[1]) found = true; else kept.push_back(u);
+    for (const json &entry : list) {
+        if (matches(entry)) found = true;
+        else kept.push_back(entry);
     }
-    if (args[0] == "del" && !found) throw failure("no local user \"" + args[1] + "\"");
-    if (args[0] == "add") kept.push_back({{"name", args[1]}, {"password", args[2]}});
-    apply_description({{"local_users", kept}}, config);
+    if (!add && !found) throw failure("no " + what);
+    if (add) kept.push_back(added);
+    apply_description({{key, kept}}, config);
     save(dir, config);
+}
+
+int cmd_user(const std::string &dir, const std::vector<std::string> &args) {
+    bool add = !args.empty() && args[0] == "add" && args.size() == 3;
+    bool del = !args.empty() && args[0] == "del" && args.size() == 2;
+    if (!add && !del) throw std::invalid_argument("user add NAME PASSWORD | user del NAME");
+    const std::string &name = args[1];
+    edit_list(dir, "local_users", "local user \"" + name + "\"", add,
+              [&](const json &u) { return u["name"] == name; },
+              add ? json{{"name", name}, {"password", args[2]}} : json());
     return kExitOk;
 }
 
 int cmd_service(const std::string &dir, const std::vector<std::string> &args) {
     if (args.size() != 2 || (args[0] != "add" && args[0] != "del"))
         throw std::invalid_argument("service add LINE | service del LINE");
-    device_config config = load(dir, false);
-    json lines = config.has_port_services ? describe(config)["port_services"] : json::array();
-    json kept = json::array();
-    bool found = false;
-    for (const json &l : lines) {
-        if (l == args[1]) found = true; else kept.push_back(l);
-    }
-    if (args[0] == "del" && !found) throw failure("no port service \"" + args[1] + "\"");
-    if (args[0] == "add") kept.push_back(args[1]);
-    apply_description({{"port_services", kept}}, config);
-    save(dir, config);
+    const std::string &line = args[1];
+    edit_list(dir, "port_services", "port service \"" + line + "\"", args[0] == "add",
+              [&](const json &l) { return l == line; }, line);
     return kExitOk;
 }
 

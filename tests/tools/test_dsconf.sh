@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# dsconf: exact round trip, single-setting edits, and refusals that change nothing.
+set -uo pipefail
+source "$(dirname "$0")/../e2e/assert.sh"
+DSCONF=${DSPPP_BUILD:?}/tools/dsconf
+D=$(mktemp -d)
+trap 'rm -rf "$D"' EXIT
+conf() { "$DSCONF" --dir "$D/dev" "$@"; }
+
+conf build "${DSPPP_SOURCE:?}/conf/device.example.json"
+expect_eq "build from the example description" "$?" "0"
+conf dump >"$D/first.json"
+conf --help >/dev/null 2>&1
+mkdir "$D/again"
+"$DSCONF" --dir "$D/again" build "$D/first.json"
+expect_eq "dump then build gives the same store image" "$(cmp "$D/dev/store.img" "$D/again/store.img" && echo same)" "same"
+expect_eq "...and the same description" "$("$DSCONF" --dir "$D/again" dump)" "$(cat "$D/first.json")"
+expect_eq "the user database is private" "$(stat -c %a "$D/dev/users")" "600"
+expect_eq "the store image has the store's size" "$(stat -c %s "$D/dev/store.img")" "254468"
+
+conf set routes.3.prefix_length 120
+conf set ports.1.local_user.name alice
+conf set dyndns.connection 2
+dump=$(conf dump)
+expect_contains "a route field is set" "$dump" '"prefix_length": 120'
+expect_contains "a port's local user is set" "$dump" '"name": "alice"'
+expect_contains "a dynamic-DNS setting is set" "$dump" '"connection": 2'
+
+# A byte dsconf does not describe survives an edit.
+printf '\x5a' | dd of="$D/dev/store.img" bs=1 seek=100000 conv=notrunc status=none
+conf set hosts.2.enabled 1
+expect_eq "bytes outside the known fields are kept" "$(od -An -tx1 -j100000 -N1 "$D/dev/store.img" | tr -d ' ')" "5a"
+
+before=$(md5sum "$D/dev/"* | sort)
+refuse() { # description expected-message args...
+    local what=$1 message=$2
+    shift 2
+    out=$(conf "$@" 2>&1)
+    local status=$?
+    expect_eq "$what: non-zero exit" "$([ $status -ne 0 ] && echo refused)" "refused"
+    expect_contains "$what: the message names it" "$out" "$message"
+}
+refuse "route index out of range" 'routes[].index: must lie in 0..19 (got 20)' set routes.20.type 1
+refuse "text too long" 'longer than 27 characters' set ports.0.local_user.password "$(printf 'p%.0s' $(seq 30))"
+refuse "not an address" 'ports.0.ipv6_prefix: not an IPv4 or IPv6 address (got "2001:zz::")' set ports.0.ipv6_prefix 2001:zz::
+refuse "a number that is no number" 'dyndns.connection: expected an integer (got "two")' set dyndns.connection two
+refuse "an unknown setting" 'unknown setting "ports.0.colour"' set ports.0.colour blue
+refuse "a control character" 'holds a control character' set ports.0.dyndns.alias "$(printf 'a\nb')"
+refuse "a bad port service" 'bad route destination "1.2.3.0/40"' service add "port 0 route 1.2.3.0/40"
+refuse "removing a user that is not there" 'no local user "zz"' user del zz
+echo '{"hosts": [{"index": 1, "address": "10.0.0.1", "enabled": 300}]}' >"$D/bad.json"
+refuse "a description with a bad value" 'hosts.1.enabled: must lie in 0..255 (got 300)' build "$D/bad.json"
+echo '{"hosts": [' >"$D/broken.json"
+refuse "a file that is not JSON" 'is not valid JSON' build "$D/broken.json"
+expect_eq "no refusal changed a file" "$(md5sum "$D/dev/"* | sort)" "$before"
+expect_eq "no temporary file is left behind" "$(ls "$D/dev" | tr '\n' ' ')" "dyndns-ssl.conf port-services.conf store.img users "
+
+finish
