@@ -1,0 +1,69 @@
+// pam_dslocal: the device's local user database through getuserinfo().
+// PAP: compares USER_PASSWORD. CHAP: the database holds the password, not the
+// response, so it marks ATTEMPTED_VX_LOCAL and refuses; the plug-in then
+// verifies the response itself through the "ds_no_auth" stack.
+#include <security/pam_appl.h>
+#include <security/pam_modules.h>
+#include <syslog.h>
+
+#include <array>
+#include <cstring>
+#include <string>
+
+#include "pam/env.h"
+#include "platform/device.h"
+
+namespace {
+
+constexpr int kAuthenticLocal = 2;
+
+// Returns true when a and b are equal, looking at every byte of the longer.
+bool same(const std::string &a, const std::string &b) {
+    std::size_t n = a.size() > b.size() ? a.size() : b.size();
+    unsigned diff = a.size() != b.size();
+    for (std::size_t i = 0; i < n; ++i)
+        diff |= static_cast<unsigned>((i < a.size() ? a[i] : 0) ^ (i < b.size() ? b[i] : 0));
+    return diff == 0;
+}
+
+std::string user_of(pam_handle_t *pamh) {
+    if (auto name = pamenv::get(pamh, "USER_NAME")) return *name;
+    const char *user = nullptr;
+    if (pam_get_user(pamh, &user, nullptr) == PAM_SUCCESS && user) return user;
+    return {};
+}
+
+}  // namespace
+
+#define DS_PAM_ENTRY __attribute__((visibility("default")))
+
+extern "C" {
+
+DS_PAM_ENTRY int pam_sm_authenticate(pam_handle_t *pamh, int, int, const char **) {
+    try {
+        std::string user = user_of(pamh);
+        std::array<unsigned char, DS_USERINFO_SIZE> record{};
+        if (user.empty() || getuserinfo(user.c_str(), record.data()) != 0) return PAM_USER_UNKNOWN;
+        std::string stored(reinterpret_cast<const char *>(record.data() + DS_USERINFO_PASSWORD),
+                           strnlen(reinterpret_cast<const char *>(record.data() + DS_USERINFO_PASSWORD),
+                                   DS_USERINFO_SIZE - DS_USERINFO_PASSWORD));
+        record.fill(0);
+        auto response = pamenv::get(pamh, "CHAP_RESPONSE_HEX");
+        if (response && !response->empty()) {
+            pamenv::put(pamh, "ATTEMPTED_VX_LOCAL", "");
+            return PAM_AUTH_ERR;
+        }
+        auto password = pamenv::get(pamh, "USER_PASSWORD");
+        if (!password || !same(*password, stored)) return PAM_AUTH_ERR;
+        pamenv::put(pamh, "ACCT_AUTHENTICD", std::to_string(kAuthenticLocal));
+        return PAM_SUCCESS;
+    } catch (...) {
+        return PAM_BUF_ERR;
+    }
+}
+
+DS_PAM_ENTRY int pam_sm_setcred(pam_handle_t *, int, int, const char **) { return PAM_SUCCESS; }
+DS_PAM_ENTRY int pam_sm_acct_mgmt(pam_handle_t *, int, int, const char **) { return PAM_SUCCESS; }
+DS_PAM_ENTRY int pam_sm_open_session(pam_handle_t *, int, int, const char **) { return PAM_SUCCESS; }
+DS_PAM_ENTRY int pam_sm_close_session(pam_handle_t *, int, int, const char **) { return PAM_SUCCESS; }
+}

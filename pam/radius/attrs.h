@@ -1,0 +1,26 @@
+// Between the PAM environment the plug-in fills and RADIUS attributes.
+#pragma once
+
+#include <security/pam_appl.h>
+
+#include <optional>
+#include <string>
+
+#include "pam/radius/config.h"
+#include "pam/radius/packet.h"
+
+namespace radius {
+
+// Adds the user and NAS attributes every request carries.
+void add_user_attributes(pam_handle_t *pamh, const config &c, const std::string &user, packet &p);
+
+// Moves the authorization in an Access-Accept into the environment.
+void apply_accept(pam_handle_t *pamh, const packet &accept);
+
+// Adds every Class the environment's CLASS_VX_ENCODED list holds.
+void add_classes(pam_handle_t *pamh, packet &p);
+
+// Returns an environment counter put with "%d" as the unsigned 32-bit value it was.
+std::optional<uint32_t> counter(pam_handle_t *pamh, const char *key);
+
+}  // namespace radius

@@ -1,0 +1,58 @@
+// pam_dsradius configuration: servers in order of preference and the NAS's
+// identity. One directive per line:
+//   server <address> [auth-port N] [acct-port N] secret-file PATH [timeout S] [retries N]
+//   nas-identifier TEXT
+//   nas-ip-address IPV4
+//   require-message-authenticator yes|no
+//   total-timeout S
+#pragma once
+
+#include <netinet/in.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace radius {
+
+inline constexpr const char *kDefaultConfig = "/etc/dsdevice/pam_dsradius.conf";
+inline constexpr unsigned kDefaultAuthPort = 1812;
+inline constexpr unsigned kDefaultAcctPort = 1813;
+// Defaults keep a dial-in well inside a peer's patience (PAP and CHAP peers
+// commonly give up after 30 s): 2 s a try, 2 tries a server, 10 s in all.
+inline constexpr unsigned kDefaultTimeoutMs = 2000;
+inline constexpr unsigned kDefaultRetries = 1;
+inline constexpr unsigned kDefaultTotalMs = 10000;
+inline constexpr unsigned kMaxTimeoutMs = 60000;
+inline constexpr unsigned kMaxRetries = 10;
+inline constexpr std::size_t kMaxSecret = 128;
+
+struct server {
+    std::string address;  // numeric IPv4 or IPv6
+    unsigned auth_port = kDefaultAuthPort;
+    unsigned acct_port = kDefaultAcctPort;
+    std::string secret;
+    unsigned timeout_ms = kDefaultTimeoutMs;
+    unsigned retries = kDefaultRetries;
+};
+
+struct config {
+    std::vector<server> servers;
+    std::string nas_identifier;
+    std::optional<in_addr> nas_ip;
+    bool require_message_authenticator = true;
+    unsigned total_timeout_ms = kDefaultTotalMs;
+};
+
+// Parses configuration text; returns nothing with `error` naming the line and value.
+// Secret files are read through `read_secret`.
+std::optional<config> parse_config(std::string_view text, std::string &error);
+
+// Returns the configuration in `path`, secrets read from their files.
+std::optional<config> load_config(const std::string &path, std::string &error);
+
+// Returns the secret in `path`: a regular file no group or other may read.
+std::optional<std::string> read_secret(const std::string &path, std::string &error);
+
+}  // namespace radius
