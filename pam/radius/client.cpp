@@ -87,7 +87,8 @@ std::optional<packet> exchange(const config &c, service kind, const request_buil
                 syslog(LOG_ERR, "pam_dsradius: send to %s: %m", s.address.c_str());
                 break;
             }
-            auto deadline = std::min(clock::now() + std::chrono::milliseconds(s.timeout_ms), overall);
+            const auto sent = clock::now();
+            auto deadline = std::min(sent + std::chrono::milliseconds(s.timeout_ms), overall);
             bool refused = false;
             while (!refused) {
                 auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now());
@@ -106,7 +107,13 @@ std::optional<packet> exchange(const config &c, service kind, const request_buil
                                                   s.secret, require_ma);
                 auto decoded = verdict == reply_check::ok ? decode(reply, static_cast<std::size_t>(got))
                                                           : std::nullopt;
-                if (decoded && expected_code(kind, decoded->code)) return decoded;
+                if (decoded && expected_code(kind, decoded->code)) {
+                    auto us = std::chrono::duration_cast<std::chrono::microseconds>(clock::now() - sent);
+                    syslog(LOG_DEBUG, "pam_dsradius: %s answered by %s in %lld us",
+                           kind == service::authentication ? "authentication" : "accounting",
+                           s.address.c_str(), static_cast<long long>(us.count()));
+                    return decoded;
+                }
                 syslog(LOG_WARNING, "pam_dsradius: ignoring %s reply from %s",
                        decoded ? "unexpected" : describe(verdict), s.address.c_str());
             }

@@ -46,5 +46,29 @@ say "CHAP-MD5 through the local user database fallback (ds_no_auth)"
 pam_script "ppp.auth 7" "ppp.attempted_local 1"
 sim --port 0 --auth chap --user erin --password erin-pw | grep -E '^\[(chap|exit)'
 sim --port 0 --auth chap --user erin --password wrong | grep -E '^\[(chap|exit)'
+
+say "The same dial-ins against a real FreeRADIUS (pam_dsradius, then pam_dslocal)"
+source "$SOURCE/tests/e2e/radius/server.sh"
+start_freeradius "$(cat <<'USERS'
+alice Cleartext-Password := "secret"
+	Framed-IP-Address = 10.0.0.12,
+	Framed-MTU = 1400,
+	Session-Timeout = 3600,
+	Framed-Route = "192.168.70.0/24 0.0.0.0 1",
+	Class = 0x0c1a55
+USERS
+)"
+echo "--- PAP, accepted by RADIUS, routes from Framed-Route:"
+sim --port 0 --tun --user alice --password secret --bytes-in 3000000000 --connect-time 42 \
+    --while-up 'ip route | grep 192.168.70' | grep -E '^\[(pap|options|ip-down)|192.168|answered'
+echo "--- PAP with a wrong password:"
+sim --port 0 --user alice --password guess | grep -E '^\[pap'
+echo "--- CHAP-MD5, accepted by RADIUS:"
+sim --port 0 --auth chap --user alice --password secret | grep -E '^\[chap'
+echo "--- CHAP-MD5 for a user only the local database knows (fallback through ds_no_auth):"
+sim --port 0 --auth chap --user erin --password erin-pw | grep -E '^\[chap'
+sleep 0.3
+echo "--- FreeRADIUS's accounting records:"
+detail | grep -E 'Status-Type|Session-Id|User-Name|Input-Octets|Session-Time|Class'
 echo
 echo "demo finished"

@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# The whole chain against a real FreeRADIUS: pppd-sim, dsppp.so, the PAM
+# stacks with pam_dsradius and pam_dslocal, and hostile servers.
+source "$(dirname "$0")/lib.sh"
+FAKE=$BUILD/tests/radius-fake
+source "$SOURCE/tests/e2e/radius/server.sh"
+start_freeradius "$(cat <<'USERS'
+alice Cleartext-Password := "apw"
+	Framed-IP-Address = 10.0.0.12,
+	Framed-MTU = 1400,
+	Framed-Compression = Van-Jacobson-TCP-IP,
+	Session-Timeout = 3600,
+	Idle-Timeout = 600,
+	Service-Type = Callback-Framed,
+	Callback-Number = "5551234",
+	Framed-Route = "192.168.70.0/24 0.0.0.0 1",
+	Framed-Route += "192.168.71.0/24 10.0.0.12",
+	Framed-IPv6-Route = "2001:db8:70::/48 ::",
+	Framed-Interface-Id = 0211:2233:4455:6677,
+	Class = 0x0a0b0c,
+	Class += 0xdeadbeef
+bob Cleartext-Password := "bpw"
+USERS
+)" || { not_ok "FreeRADIUS starts"; finish; }
+"$DSCONF" user add erin epw >/dev/null
+
+
+out=$(sim --port 0 --tun --ipv6 --callback --user alice --password apw --bytes-in 3000000000 \
+      --bytes-out 5000 --pkts-in 30 --pkts-out 40 --connect-time 77 \
+      --while-up 'echo ==v4; ip route; echo ==v6; ip -6 route; echo ==end')
+expect_contains "PAP accepted by FreeRADIUS" "$out" '"event":"pap","message":"Success","result":1'
+grep -o 'pam_dsradius: [a-z]* answered by [^"]*' <<<"$out" | sed 's/^/# /'
+expect_contains "every reply attribute reaches the daemon" "$out" \
+    '"idle_time_limit":600,"maxconnect":3600,"mru":1400,"neg_mru":1,"neg_vj":1,"peer":"10.0.0.12","peer_interface_id":"::211:2233:4455:6677"'
+expect_contains "callback to the number RADIUS gave" "$out" '"allowed":10,"event":"cbcp","number":"5551234"'
+routes=$(sed -n '/^==v4/,/^==end/p' <<<"$out")
+expect_contains "Framed-Route through the peer, with its metric" "$routes" "192.168.70.0/24 via 10.0.0.12 dev ppp0 metric 1"
+expect_contains "second Framed-Route" "$routes" "192.168.71.0/24 via 10.0.0.12 dev ppp0"
+expect_contains "Framed-IPv6-Route on-link" "$routes" "2001:db8:70::/48 dev ppp0"
+sleep 0.3
+start=$(detail | awk -v RS= '/Acct-Status-Type = Start/')
+stop=$(detail | awk -v RS= '/Acct-Status-Type = Stop/')
+start_id=$(grep -o 'Acct-Session-Id = "[0-9a-f]*"' <<<"$start")
+expect_contains "accounting start recorded" "$start" "User-Name = \"alice\""
+expect_contains "accounting start carries Class" "$start" "Class = 0x0a0b0c"
+expect_eq "accounting stop matches the start's session" "$(grep -o 'Acct-Session-Id = "[0-9a-f]*"' <<<"$stop")" "$start_id"
+expect_contains "octets above 2^31 arrive unsigned" "$stop" "Acct-Input-Octets = 3000000000"
+expect_contains "output octets" "$stop" "Acct-Output-Octets = 5000"
+expect_contains "session time" "$stop" "Acct-Session-Time = 77"
+expect_contains "packets" "$stop" "Acct-Input-Packets = 30"
+expect_contains "Class echoed at stop" "$stop" "Class = 0xdeadbeef"
+expect_contains "authentic: RADIUS" "$stop" "Acct-Authentic = RADIUS"
+expect_contains "NAS identity" "$stop" 'NAS-Identifier = "dsppp-test"'
+
+out=$(sim --port 0 --user alice --password wrong)
+expect_contains "PAP with a wrong password refused" "$out" '"event":"pap","message":"","result":0'
+
+: >$R/acct/detail
+out=$(sim --port 0 --auth chap --user bob --password bpw --rechallenges 2)
+expect_eq "CHAP-MD5 accepted, re-challenges too" "$(grep -c '"event":"chap".*"result":1' <<<"$out")" "3"
+sleep 0.3
+expect_eq "one accounting start for the session" "$(detail | grep -c 'Acct-Status-Type = Start')" "1"
+expect_eq "one accounting stop for the session" "$(detail | grep -c 'Acct-Status-Type = Stop')" "1"
+expect_eq "...with the same session id" "$(detail | grep -o 'Acct-Session-Id = "[0-9a-f]*"' | sort -u | wc -l)" "1"
+out=$(sim --port 0 --auth chap --user bob --password wrong)
+expect_contains "CHAP with a wrong secret refused" "$out" '"result":0'
+
+out=$(sim --port 0 --user erin --password epw)
+expect_contains "PAP through the local database when RADIUS refuses" "$out" '"result":1,"user":"erin"'
+out=$(sim --port 0 --auth chap --user erin --password epw)
+expect_contains "CHAP through the ds_no_auth fallback" "$out" '"message":"Access granted","result":1'
+
+check="User-Name=alice,User-Password=apw,Message-Authenticator=0x00"
+expect_contains "radclient, an independent client, gets the same grant" \
+    "$(echo "$check" | radclient -x 127.0.0.1:$AUTH_PORT auth $SECRET 2>&1)" "Framed-IP-Address = 10.0.0.12"
+
+# Failover: the first server never answers, the second does.
+"$FAKE" 18200 $SECRET silent &
+module_conf "server 127.0.0.1 auth-port 18200 acct-port 18200 secret-file $S/radius.secret timeout 1 retries 0" \
+    "server 127.0.0.1 auth-port $AUTH_PORT acct-port $ACCT_PORT secret-file $S/radius.secret timeout 1 retries 0"
+out=$(sim --port 0 --user alice --password apw)
+expect_contains "a silent first server fails over to the second" "$out" '"result":1,"user":"alice"'
+expect_contains "...and the silence is logged" "$out" "no valid answer from server 127.0.0.1"
+
+module_conf "server 127.0.0.1 auth-port 18200 secret-file $S/radius.secret timeout 1 retries 1" \
+    "server 127.0.0.1 auth-port 18201 secret-file $S/radius.secret timeout 1 retries 0"
+"$FAKE" 18201 $SECRET silent &
+t0=$(date +%s%N)
+out=$(sim --port 0 --user alice --password apw)
+ms=$((($(date +%s%N) - t0) / 1000000))
+expect_contains "all servers silent: refused" "$out" '"result":0'
+expect_contains "...with a clear log line" "$out" "no RADIUS server answered for alice"
+expect_eq "...within the configured bound (3 tries of 1 s)" "$((ms >= 2900 && ms < 4500))" "1"
+
+# Hostile answers count as no answer and crash nothing.
+port=18210
+for mode in wrong-id bad-auth no-ma bad-ma truncated overlong-attr; do
+    "$FAKE" $port $SECRET $mode &
+    module_conf "server 127.0.0.1 auth-port $port secret-file $S/radius.secret timeout 1 retries 0"
+    out=$(sim --port 0 --user alice --password apw)
+    status=$?
+    expect_eq "$mode: the peer is refused, nothing crashes" "$status" "1"
+    expect_contains "$mode: the reply is ignored" "$out" "ignoring"
+    port=$((port + 1))
+done
+module_conf "server 127.0.0.1 auth-port $port secret-file $S/radius.secret timeout 1 retries 0"
+"$FAKE" $port $SECRET good &
+sleep 0.1
+out=$(sim --port 0 --user alice --password apw)
+expect_contains "the fake server's correct answer is accepted (the test server itself is sound)" "$out" '"mru":1234'
+
+chmod 644 $S/radius.secret
+out=$(sim --port 0 --user alice --password apw)
+expect_contains "a secret readable by others is refused with a clear line" "$out" "may be read by group or others; refusing it"
+
+kill $(jobs -p) 2>/dev/null
+finish
