@@ -1,7 +1,9 @@
 // A misbehaving RADIUS server for tests: answers each request on the given
 // port in one way, correct or broken, until killed.
 //   radius-fake PORT SECRET MODE
-// MODE: good, silent, wrong-id, bad-auth, no-ma, bad-ma, truncated, overlong-attr
+// MODE: good, silent, wrong-id, bad-auth, no-ma, bad-ma, truncated, overlong-attr,
+// every-second (answers only every second request). With FAKE_LOG set, each
+// request's identifier and Acct-Delay-Time are appended to that file.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -29,12 +31,27 @@ int main(int argc, char **argv) {
         std::perror("radius-fake: bind");
         return 1;
     }
+    const char *log_path = std::getenv("FAKE_LOG");
+    unsigned received = 0;
     for (;;) {
         uint8_t request[radius::kMaxPacket];
         sockaddr_in from{};
         socklen_t from_len = sizeof from;
         ssize_t got = recvfrom(fd, request, sizeof request, 0, reinterpret_cast<sockaddr *>(&from), &from_len);
         if (got < static_cast<ssize_t>(radius::kHeaderSize) || mode == "silent") continue;
+        if (log_path != nullptr) {
+            auto decoded = radius::decode(request, static_cast<std::size_t>(got));
+            std::string delay = "none";
+            if (decoded) {
+                if (auto v = decoded->first(radius::acct_delay_time); v && v->size() == 4)
+                    delay = std::to_string(static_cast<unsigned char>((*v)[3]));
+            }
+            if (std::FILE *f = std::fopen(log_path, "a")) {
+                std::fprintf(f, "id=%u delay=%s\n", request[1], delay.c_str());
+                std::fclose(f);
+            }
+        }
+        if (mode == "every-second" && ++received % 2 == 1) continue;
         radius::authenticator auth{};
         std::memcpy(auth.data(), request + 4, auth.size());
         uint8_t id = request[1];

@@ -109,6 +109,32 @@ sleep 0.1
 out=$(sim --port 0 --user alice --password apw)
 expect_contains "the fake server's correct answer is accepted (the test server itself is sound)" "$out" '"mru":1234'
 
+# The module outside the plug-in: other applications, odd requests.
+DRIVE=$BUILD/tests/pam-drive
+mkdir -p $S/pam.d
+printf 'auth required %s conf=%s\nsession required %s conf=%s\n' $RADIUS_MODULE $S/dsradius.conf \
+    $RADIUS_MODULE $S/dsradius.conf >$S/pam.d/login
+module_conf "server 127.0.0.1 auth-port $AUTH_PORT acct-port $ACCT_PORT secret-file $S/radius.secret timeout 1 retries 0"
+out=$("$DRIVE" $S/pam.d login alice --answer apw authenticate)
+expect_eq "without request attributes the module asks for the password" "$out" $'prompt 1\nauthenticate 0'
+out=$("$DRIVE" $S/pam.d login alice --env CHAP_ALGORITHM=128 --env CHAP_ID=1 \
+      --env CHAP_CHALLENGE_HEX=00112233 --env CHAP_RESPONSE_HEX=00112233445566778899aabbccddeeff authenticate 2>&1)
+expect_eq "a CHAP algorithm other than MD5 is refused" "$out" "authenticate 7"
+out=$("$DRIVE" $S/pam.d login alice close)
+expect_eq "a close without an open fails without sending anything" "$out" "close 14"
+out=$("$DRIVE" $S/pam.d login alice --env NAS_PORT=3 open close)
+expect_eq "open and close on one transaction" "$out" $'open 0\nclose 0'
+
+port=$((port + 1))
+FAKE_LOG=$S/fake.log "$FAKE" $port $SECRET every-second &
+sleep 0.1
+module_conf "server 127.0.0.1 acct-port $port secret-file $S/radius.secret timeout 1 retries 1"
+out=$("$DRIVE" $S/pam.d login alice open)
+expect_eq "an accounting start answered on the second try" "$out" "open 0"
+ids=$(grep -o 'id=[0-9]*' $S/fake.log | sort -u | wc -l)
+expect_eq "the retransmission has a new identifier" "$ids" "2"
+expect_eq "...and an updated Acct-Delay-Time" "$(grep -o 'delay=[0-9]*' $S/fake.log | tr '\n' ' ')" "delay=0 delay=1 "
+
 chmod 644 $S/radius.secret
 out=$(sim --port 0 --user alice --password apw)
 expect_contains "a secret readable by others is refused with a clear line" "$out" "may be read by group or others; refusing it"
