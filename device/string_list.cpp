@@ -32,6 +32,8 @@ std::optional<std::string> unescape(std::string_view text) {
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] != kEscape) {
+            // A byte the encoder escapes never stands raw in a valid list.
+            if (needs_escape(static_cast<unsigned char>(text[i]))) return std::nullopt;
             out += text[i];
             continue;
         }

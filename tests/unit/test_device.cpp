@@ -155,8 +155,11 @@ TEST_F(Device, StringListsRoundTripThroughPam) {
 
 TEST(StringListEncoding, RejectsMalformedText) {
     for (const char *bad : {"", "x", "1", "2:a", "1:a,b", "1:%4", "1:%zz", "1:%00", "0:x",
-                            "-1:", "99999999999999999999:a"})
+                            "-1:", "99999999999999999999:a", "1:a\tb", "1:\x7f"})
         EXPECT_FALSE(ds_decode_string_list(bad).has_value()) << bad;
+    // Found by fuzzing: raw control bytes (a NUL among them) decoded into
+    // values that did not survive a second round trip.
+    EXPECT_FALSE(ds_decode_string_list(std::string("3:e:a,\0\t,", 10)).has_value());
     EXPECT_EQ(ds_encode_string_list({"a,b", "%"}), "2:a%2Cb,%25");
     auto decoded = ds_decode_string_list("2:a%2cb,");
     ASSERT_TRUE(decoded.has_value());

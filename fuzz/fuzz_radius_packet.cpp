@@ -1,0 +1,17 @@
+// The RADIUS packet decoder and reply checks, on any bytes from the network.
+#include <cstdint>
+#include <cstdlib>
+
+#include "pam/radius/packet.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    auto p = radius::decode(data, size);
+    if (p) {
+        std::size_t total = radius::kHeaderSize;
+        for (const auto &a : p->attributes) total += radius::kAttrHeader + a.value.size();
+        if (total > size || total > radius::kMaxPacket) std::abort();
+    }
+    radius::authenticator auth{};
+    radius::check_reply(data, size, size > 1 ? data[1] : 0, auth, "secret", true);
+    return 0;
+}
