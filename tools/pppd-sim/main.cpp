@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <nlohmann/json.hpp>
@@ -46,7 +47,7 @@ struct sim_options {
     u_int32_t local_ip = htonl(0x0a000001), peer_ip = htonl(0x0a000002);
     eui64_t local_id{}, peer_id{};
     std::string auth = "pap", user, password;
-    bool callback = false, ipv6 = false, tun = false, json = false;
+    bool callback = false, ipv6 = false, tun = false, json = false, quiet = false;
     int rechallenges = 0, cycles = 1, ip_down_count = 1;
     std::string while_up;
 };
@@ -54,6 +55,8 @@ struct sim_options {
 sim_options opts;
 
 void emit(nlohmann::json event) {
+    if (opts.quiet && event["event"] != "resources" && event["event"] != "exit" && event["event"] != "error")
+        return;
     if (opts.json) {
         std::cout << event.dump() << std::endl;
         return;
@@ -315,7 +318,22 @@ void usage(std::FILE *out) {
         "  --tun                    hold a tun device named like the interface while up\n"
         "  --while-up CMD           run a shell command while the link is up\n"
         "  --json                   one JSON object per event\n"
+        "  --quiet                  only resources (after the first and the last link) and the exit\n"
         "Exit: 0 link came up, 1 peer refused, 2 usage or load error.\n");
+}
+
+// Reports resident memory and open descriptors, for soak runs.
+void emit_resources(const char *when) {
+    long rss_kb = -1;
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmRSS:", 0) == 0) rss_kb = std::atol(line.c_str() + 6);
+    int fds = 0;
+    for (const auto &entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        (void)entry;
+        ++fds;
+    }
+    emit({{"event", "resources"}, {"when", when}, {"rss_kb", rss_kb}, {"fds", fds}});
 }
 
 bool parse_unsigned(const char *text, unsigned &out) {
@@ -331,7 +349,7 @@ bool parse_options(int argc, char **argv) {
     enum { o_plugin = 256, o_port, o_no_port, o_ifname, o_linkname, o_devnam, o_local_ip,
            o_peer_ip, o_local_id, o_peer_id, o_auth, o_user, o_password, o_callback, o_ipv6,
            o_rechallenges, o_cycles, o_down, o_bin, o_bout, o_pin, o_pout, o_time, o_tun,
-           o_while_up, o_json, o_help };
+           o_while_up, o_json, o_quiet, o_help };
     static const option longopts[] = {
         {"plugin", 1, nullptr, o_plugin}, {"port", 1, nullptr, o_port},
         {"no-port", 0, nullptr, o_no_port}, {"ifname", 1, nullptr, o_ifname},
@@ -346,6 +364,7 @@ bool parse_options(int argc, char **argv) {
         {"pkts-in", 1, nullptr, o_pin}, {"pkts-out", 1, nullptr, o_pout},
         {"connect-time", 1, nullptr, o_time}, {"tun", 0, nullptr, o_tun},
         {"while-up", 1, nullptr, o_while_up}, {"json", 0, nullptr, o_json},
+        {"quiet", 0, nullptr, o_quiet},
         {"help", 0, nullptr, o_help}, {nullptr, 0, nullptr, 0}};
     int c;
     unsigned n = 0;
@@ -405,6 +424,7 @@ bool parse_options(int argc, char **argv) {
         case o_tun: opts.tun = true; break;
         case o_while_up: opts.while_up = optarg; break;
         case o_json: opts.json = true; break;
+        case o_quiet: opts.quiet = true; break;
         case o_help: usage(stdout); std::exit(kExitUp);
         default: return false;
         }
@@ -458,9 +478,16 @@ int main(int argc, char **argv) {
           {"chap", chap_verify_hook ? "plugin" : "secrets"}});
 
     int result = kExitUp;
-    for (int cycle = 0; cycle < opts.cycles; ++cycle)
-        if (!run_link()) result = kExitRefused;
-    emit({{"event", "exit"}, {"status", result}, {"reopen_log", sim.reopen_log_calls}});
+    int refused = 0;
+    for (int cycle = 0; cycle < opts.cycles; ++cycle) {
+        if (!run_link()) {
+            result = kExitRefused;
+            ++refused;
+        }
+        if (cycle == 0) emit_resources("first");
+    }
+    emit_resources("last");
+    emit({{"event", "exit"}, {"status", result}, {"refused", refused}, {"reopen_log", sim.reopen_log_calls}});
     free_notifiers(ip_up_notifier);
     free_notifiers(ip_down_notifier);
     return result;
