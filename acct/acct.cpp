@@ -1,6 +1,8 @@
 // Accounting through a PAM session from IP-up to IP-down, and the clean-up of
 // what the link-up handlers started.
 #include <array>
+#include <cerrno>
+#include <fcntl.h>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +26,7 @@ constexpr const char *kAcctAuthentic = "ACCT_AUTHENTICD";
 constexpr const char *kClassList = "CLASS_VX_ENCODED";
 constexpr int kNoAcctAuthentic = -1;
 constexpr const char *kMarkerContent = "ok\n";
+constexpr mode_t kMarkerMode = 0666;  // as fopen creates it, less the umask
 const struct pam_conv kAccountingConv = {misc_conv, nullptr};
 
 // Returns true and the marker path for this link, or false (logged) when
@@ -38,11 +41,21 @@ bool marker_path(std::array<char, DS_MARKER_PATH_SIZE> &path) {
     return true;
 }
 
+// Writes the marker as fopen("w") would, but never through a link planted
+// at its path.
 void write_marker() {
     std::array<char, DS_MARKER_PATH_SIZE> path{};
     if (!marker_path(path)) return;
-    std::FILE *f = std::fopen(path.data(), "w");
-    if (f == nullptr) return;
+    int fd = open(path.data(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, kMarkerMode);
+    if (fd < 0) {
+        if (errno == ELOOP) syslog(LOG_WARNING, "%s(): %s is a symbolic link, not written", "ds_acct_start", path.data());
+        return;
+    }
+    std::FILE *f = fdopen(fd, "w");
+    if (f == nullptr) {
+        close(fd);
+        return;
+    }
     std::fputs(kMarkerContent, f);
     std::fclose(f);
 }

@@ -29,7 +29,12 @@ bool valid_ifname(std::string_view name) {
     return !name.empty() && name.size() < IFNAMSIZ && name.find('/') == std::string_view::npos;
 }
 
-std::string quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+std::string quoted(std::string_view text) {
+    std::string out(1, '"');
+    out += text;
+    out += '"';
+    return out;
+}
 
 std::string parse_route(const std::vector<std::string_view> &w, int port,
                         ds_port_config &config) {

@@ -24,7 +24,12 @@ bool parse_seconds_ms(std::string_view text, unsigned &ms) {
     return true;
 }
 
-std::string quoted(std::string_view s) { return "\"" + std::string(s) + "\""; }
+std::string quoted(std::string_view s) {
+    std::string out(1, '"');
+    out += s;
+    out += '"';
+    return out;
+}
 
 }  // namespace
 
