@@ -216,6 +216,13 @@ TEST_F(Linkup, DyndnsResultsBeforeAnyFile) {
     EXPECT_EQ(pid, 0);
 }
 
+TEST_F(Linkup, ResolverSemaphoreFailureSkipsTheMerge) {
+    dev.wait_result = -1;
+    ds_update_resolv(0);
+    EXPECT_TRUE(logged_contains(LOG_DEBUG, "ds_update_resolv(): get_semaphore failed, not updating resolv.conf"));
+    EXPECT_EQ(dev.releases, 0);  // never held, never released
+}
+
 TEST(ResolvLine, FollowsTheLineRule) {
     struct Case {
         const char *line, *address;

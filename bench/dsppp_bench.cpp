@@ -1,0 +1,231 @@
+// dsppp-bench: measures the plug-in against baselines taken in the same run.
+//   dsppp-bench auth N        PAP and CHAP through the plug-in vs the same PAM stack called directly
+//   dsppp-bench radius N      per-attempt latency through plug-in + pam_dsradius (p50, p99)
+//   dsppp-bench ipup N        IP-up with a full route table vs an empty one
+//   dsppp-bench resolv N      N concurrent resolver merges vs the same merges one after another
+// Runs inside the end-to-end sandbox (./run bench sets it up). Log lines are
+// counted, not written, so the figures are the plug-in's own work.
+#include <arpa/inet.h>
+#include <openssl/evp.h>
+#include <security/pam_appl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "auth/attrs.h"
+#include "plugin/handlers.h"
+#include "plugin/state.h"
+
+using clock_type = std::chrono::steady_clock;
+
+namespace {
+
+long log_lines = 0;
+
+double seconds_since(clock_type::time_point start) {
+    return std::chrono::duration<double>(clock_type::now() - start).count();
+}
+
+// Returns the median of `rounds` timings of `n` calls of `f`, in microseconds per call.
+double per_call_us(int rounds, int n, const std::function<void()> &f) {
+    std::vector<double> samples;
+    for (int r = 0; r < rounds; ++r) {
+        auto start = clock_type::now();
+        for (int i = 0; i < n; ++i) f();
+        samples.push_back(seconds_since(start) * 1e6 / n);
+    }
+    std::sort(samples.begin(), samples.end());
+    return samples[samples.size() / 2];
+}
+
+double percentile(std::vector<double> v, double p) {
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, static_cast<std::size_t>(p * (v.size() - 1) + 0.5))];
+}
+
+void md5_response(int id, const std::string &secret, const unsigned char *challenge, unsigned char *out) {
+    unsigned len = 0;
+    unsigned char id_byte = static_cast<unsigned char>(id);
+    EVP_MD_CTX *ctx = EVP_MD_CTX_new();
+    EVP_DigestInit_ex(ctx, EVP_md5(), nullptr);
+    EVP_DigestUpdate(ctx, &id_byte, 1);
+    EVP_DigestUpdate(ctx, secret.data(), secret.size());
+    EVP_DigestUpdate(ctx, challenge, 16);
+    EVP_DigestFinal_ex(ctx, out, &len);
+    EVP_MD_CTX_free(ctx);
+}
+
+std::string hex(const unsigned char *b, int n) {
+    std::string out;
+    char pair[3];
+    for (int i = 0; i < n; ++i) {
+        std::snprintf(pair, sizeof pair, "%02x", b[i]);
+        out += pair;
+    }
+    return out;
+}
+
+const pam_conv kNoConv = {nullptr, nullptr};
+chap_digest_type kMd5 = {PPPD_CHAP_MD5, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+
+// The work a PAM application does for one PAP attempt, without the plug-in.
+bool direct_pap(const char *user, const char *password) {
+    pam_handle_t *pamh = nullptr;
+    if (pam_start("ppp", user, &kNoConv, &pamh) != PAM_SUCCESS) return false;
+    pam_set_item(pamh, PAM_TTY, "/dev/ttyS0");
+    ds_set_auth_attrs(pamh, user, password, 0);
+    bool ok = pam_authenticate(pamh, PAM_SILENT) == PAM_SUCCESS && pam_acct_mgmt(pamh, 0) == PAM_SUCCESS;
+    pam_end(pamh, PAM_SUCCESS);
+    return ok;
+}
+
+bool direct_chap(const char *user, unsigned char *challenge, unsigned char *response) {
+    pam_handle_t *pamh = nullptr;
+    if (pam_start("ppp", user, &kNoConv, &pamh) != PAM_SUCCESS) return false;
+    pam_set_item(pamh, PAM_TTY, "/dev/ttyS0");
+    ds_set_auth_attrs(pamh, user, "", 0);
+    ds_pam_putenv_int(pamh, "CHAP_ALGORITHM", PPPD_CHAP_MD5);
+    ds_pam_putenv_int(pamh, "CHAP_ID", 1);
+    ds_pam_putenv_str(pamh, "CHAP_CHALLENGE_HEX", hex(challenge + 1, challenge[0]).c_str());
+    ds_pam_putenv_str(pamh, "CHAP_RESPONSE_HEX", hex(response + 1, response[0]).c_str());
+    bool ok = pam_authenticate(pamh, PAM_SILENT) == PAM_SUCCESS && pam_acct_mgmt(pamh, 0) == PAM_SUCCESS;
+    pam_end(pamh, PAM_SUCCESS);
+    return ok;
+}
+
+int bench_auth(int n) {
+    const int rounds = 5;
+    char user[] = "u", password[] = "pw";
+    unsigned char challenge[17] = {16}, response[17] = {16}, message[PPPD_CHAP_MESSAGE_SPACE];
+    for (int i = 1; i <= 16; ++i) challenge[i] = static_cast<unsigned char>(i * 7);
+    md5_response(1, password, challenge + 1, response + 1);
+    int failures = 0;
+    auto plugin_pap = [&] {
+        char *msg = nullptr;
+        failures += ds_pap_auth(user, password, &msg, nullptr, nullptr) != 1;
+    };
+    auto plugin_chap = [&] {
+        failures += ds_chap_auth(user, user, 1, &kMd5, challenge, response, message, sizeof message) != 1;
+    };
+    double pap_direct = per_call_us(rounds, n, [&] { failures += !direct_pap(user, password); });
+    double pap_plugin = per_call_us(rounds, n, plugin_pap);
+    double chap_direct = per_call_us(rounds, n, [&] { failures += !direct_chap(user, challenge, response); });
+    double chap_plugin = per_call_us(rounds, n, plugin_chap);
+    std::printf("PAP  through dsppp.so %8.1f us/attempt, PAM stack directly %8.1f us: ratio %.3f (%+.1f %%)\n",
+                pap_plugin, pap_direct, pap_plugin / pap_direct, (pap_plugin / pap_direct - 1) * 100);
+    std::printf("CHAP through dsppp.so %8.1f us/attempt, PAM stack directly %8.1f us: ratio %.3f (%+.1f %%)\n",
+                chap_plugin, chap_direct, chap_plugin / chap_direct, (chap_plugin / chap_direct - 1) * 100);
+    std::printf("failed attempts: %d\n", failures);
+    return failures == 0 ? 0 : 1;
+}
+
+int bench_radius(int n) {
+    char user[] = "u", password[] = "pw";
+    std::vector<double> ms;
+    int failures = 0;
+    for (int i = 0; i < n; ++i) {
+        char *msg = nullptr;
+        auto start = clock_type::now();
+        failures += ds_pap_auth(user, password, &msg, nullptr, nullptr) != 1;
+        ms.push_back(seconds_since(start) * 1e3);
+    }
+    std::printf("%.3f %.3f %d\n", percentile(ms, 0.5), percentile(ms, 0.99), failures);
+    return failures == 0 ? 0 : 1;
+}
+
+int bench_ipup(int n) {
+    std::snprintf(ifname, sizeof ifname, "ppp0");
+    ipcp_gotoptions[0].ouraddr = inet_addr("10.0.0.1");
+    ipcp_hisoptions[0].hisaddr = inet_addr("10.0.0.2");
+    ipcp_wantoptions[0] = ipcp_gotoptions[0];
+    ipcp_wantoptions[0].hisaddr = ipcp_hisoptions[0].hisaddr;
+    auto call = [] { ds_ip_up(); };
+    const char *empty = std::getenv("BENCH_EMPTY_STORE");
+    const char *full = std::getenv("BENCH_FULL_STORE");
+    const char *target = std::getenv("BENCH_STORE");
+    if (!empty || !full || !target) return 2;
+    auto use = [&](const char *image) { std::system((std::string("cp ") + image + " " + target).c_str()); };
+    use(empty);
+    double empty_us = per_call_us(5, n, call);
+    use(full);
+    double full_us = per_call_us(5, n, call);
+    std::printf("IP-up, 20-entry route table and port services %8.1f us/call, empty table %8.1f us: ratio %.2f\n",
+                full_us, empty_us, full_us / empty_us);
+    return 0;
+}
+
+int bench_resolv(int n) {
+    auto merge_all = [&](bool concurrent) {
+        std::ofstream("/etc/resolv.conf", std::ios::trunc);
+        int gate[2];
+        if (pipe(gate) != 0) return -1.0;
+        std::vector<pid_t> children;
+        if (concurrent) {
+            for (int port = 0; port < n; ++port) {
+                pid_t child = fork();
+                if (child == 0) {
+                    char go;
+                    close(gate[1]);
+                    if (read(gate[0], &go, 1) < 0) _exit(1);
+                    ds_update_resolv(port);
+                    _exit(0);
+                }
+                children.push_back(child);
+            }
+        }
+        auto start = clock_type::now();
+        close(gate[0]);
+        close(gate[1]);  // opens the gate: every child's read returns
+        if (concurrent)
+            for (pid_t c : children) waitpid(c, nullptr, 0);
+        else
+            for (int port = 0; port < n; ++port) ds_update_resolv(port);
+        return seconds_since(start);
+    };
+    double sequential = merge_all(false);
+    double concurrent = merge_all(true);
+    std::ifstream in("/etc/resolv.conf");
+    std::multiset<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.insert(line);
+    std::set<std::string> distinct(lines.begin(), lines.end());
+    std::printf("%d concurrent merges %.1f ms, one after another %.1f ms: ratio %.2f; %zu lines, %zu distinct: %s\n",
+                n, concurrent * 1e3, sequential * 1e3, concurrent / sequential, lines.size(), distinct.size(),
+                lines.size() == distinct.size() ? "correct" : "DUPLICATES");
+    return lines.size() == distinct.size() ? 0 : 1;
+}
+
+}  // namespace
+
+extern "C" void vsyslog(int, const char *, va_list) { ++log_lines; }
+extern "C" void syslog(int, const char *, ...) { ++log_lines; }
+extern "C" void __syslog_chk(int, int, const char *, ...) { ++log_lines; }
+
+int main(int argc, char **argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: dsppp-bench auth|radius|ipup|resolv N\n");
+        return 2;
+    }
+    std::string what = argv[1];
+    int n = std::atoi(argv[2]);
+    if (n <= 0) {
+        std::fprintf(stderr, "dsppp-bench: bad count \"%s\"\n", argv[2]);
+        return 2;
+    }
+    if (what == "auth") return bench_auth(n);
+    if (what == "radius") return bench_radius(n);
+    if (what == "ipup") return bench_ipup(n);
+    if (what == "resolv") return bench_resolv(n);
+    std::fprintf(stderr, "dsppp-bench: unknown benchmark \"%s\"\n", what.c_str());
+    return 2;
+}

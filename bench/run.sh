@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# ./run bench: every benchmark on the release build, inside the end-to-end
+# sandbox. Each prints its figures and a ratio against a baseline measured
+# in the same run; docs/performance.md explains the method.
+source "$(dirname "$0")/../tests/e2e/lib.sh"
+BENCH=$BUILD/bench/dsppp-bench
+AUTH_N=${BENCH_AUTH_N:-2000}
+RADIUS_N=${BENCH_RADIUS_N:-1000}
+
+echo "== 1. Authentication: the plug-in's own overhead over the same PAM stack"
+pam_stacks
+pam_script "ppp.password pw"
+unset DSTEST_RECORD
+PORT=0 "$BENCH" auth $AUTH_N
+
+echo "== 2. RADIUS authentication: plug-in and pam_dsradius vs radclient, $RADIUS_N attempts each"
+source "$SOURCE/tests/e2e/radius/server.sh"
+start_freeradius "$(printf 'u Cleartext-Password := "pw"\n\tFramed-MTU = 1400\n')"
+echo "the same comparison as 1., on this RADIUS stack:"
+PORT=0 "$BENCH" auth $((RADIUS_N / 5)) | grep PAP
+read -r ours_p50 ours_p99 failures < <(PORT=0 "$BENCH" radius $RADIUS_N)
+times=()
+for _ in $(seq $RADIUS_N); do
+    t0=$(date +%s%N)
+    echo "User-Name=u,User-Password=pw,Message-Authenticator=0x00" |
+        radclient -q 127.0.0.1:$AUTH_PORT auth $SECRET >/dev/null 2>&1
+    times+=($((($(date +%s%N) - t0) / 1000)))
+done
+read -r rc_p50 rc_p99 < <(printf '%s\n' "${times[@]}" | sort -n |
+    awk '{v[NR]=$1} END {printf "%.3f %.3f\n", v[int(NR*0.5+0.5)]/1000, v[int(NR*0.99+0.5)]/1000}')
+t0=$(date +%s%N)
+echo "User-Name=u,User-Password=pw,Message-Authenticator=0x00" |
+    radclient -q -c $RADIUS_N 127.0.0.1:$AUTH_PORT auth $SECRET >/dev/null 2>&1
+rc_mean=$(awk -v ns=$(($(date +%s%N) - t0)) -v n=$RADIUS_N 'BEGIN {printf "%.3f", ns / n / 1e6}')
+echo "plug-in + pam_dsradius: p50 $ours_p50 ms, p99 $ours_p99 ms ($failures failed)"
+echo "radclient, one process an attempt: p50 $rc_p50 ms, p99 $rc_p99 ms"
+echo "radclient, one process for all ($RADIUS_N in a row): mean $rc_mean ms"
+awk -v a=$ours_p50 -v b=$rc_p50 -v c=$ours_p99 -v d=$rc_p99 -v m=$rc_mean \
+    'BEGIN {printf "ratio p50 %.2f, p99 %.2f against one process an attempt; p50 %.2f against the in-process mean (target: within 1.5)\n", a/b, c/d, a/m}'
+kill $(jobs -p) 2>/dev/null
+
+echo "== 3. IP-up with a full 20-entry route table and all port services"
+ip tuntap add dev ppp0 mode tun
+ip link set ppp0 up
+ip addr add 10.0.0.1 peer 10.0.0.2 dev ppp0
+"$DSCONF" build - <<<'{}' && cp $DSDEVICE_DIR/store.img $S/empty.img
+{
+    printf '{"hosts": [{"index": 1, "address": "10.0.0.2", "enabled": 1}], "routes": ['
+    for i in $(seq 0 19); do
+        [ $i -gt 0 ] && printf ','
+        printf '{"index": %d, "type": 0, "destination": "192.168.%d.0", "prefix_length": 120, "host": 1, "via_host": 1}' $i $((100 + i))
+    done
+    printf '], "ports": [{"index": 0, "dyndns": {"enabled": 1, "alias": "a", "user": "u", "password": "p"}}],'
+    printf '"port_services": ["port 0 route 192.168.200.0/24", "port 0 route 192.168.201.0/24"]}'
+} | "$DSCONF" build -
+cp $DSDEVICE_DIR/store.img $S/full.img
+echo "nameserver 192.0.2.53" >/etc/ppp/resolv.conf0
+PORT=0 BENCH_EMPTY_STORE=$S/empty.img BENCH_FULL_STORE=$S/full.img BENCH_STORE=$DSDEVICE_DIR/store.img \
+    "$BENCH" ipup 2000
+
+echo "== 4. 64 concurrent resolver merges into one file"
+for port in $(seq 0 63); do
+    printf 'nameserver 10.3.0.%d\nnameserver 10.3.0.%d\nnameserver 10.4.%d.1\n' \
+        $((port % 8)) $(((port + 3) % 8)) $port >/etc/ppp/resolv.conf$port
+done
+"$BENCH" resolv 64
+
+echo "== 5. Stripped sizes"
+for f in plugin/dsppp.so device/libdsdevice.so pam/pam_dsradius.so pam/pam_dslocal.so; do
+    strip --strip-unneeded -o $S/stripped "$BUILD/$f"
+    printf '%-22s %7d bytes stripped, %7d unstripped\n' "$(basename $f)" "$(stat -c %s $S/stripped)" "$(stat -c %s "$BUILD/$f")"
+done
