@@ -7,7 +7,6 @@
 // USER_PASSWORD, a conversation answer, or the CHAP attributes), ask (message
 // styles to ask in authenticate; acct_ask likewise in acct_mgmt), put (KEY=VALUE, put on success), attempted_local (put
 // ATTEMPTED_VX_LOCAL on refusal), acct, session (success or a code).
-#include <openssl/evp.h>
 #include <security/pam_appl.h>
 #include <security/pam_modules.h>
 
@@ -20,6 +19,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "tools/pppd-sim/chap_md5.h"
 
 namespace {
 
@@ -109,20 +110,12 @@ std::string md5_hex(int id, const std::string &secret, const std::string &challe
     std::string challenge;
     for (std::size_t i = 0; i + 1 < challenge_hex.size(); i += 2)
         challenge += static_cast<char>(std::stoi(challenge_hex.substr(i, 2), nullptr, 16));
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned len = 0;
-    unsigned char id_byte = static_cast<unsigned char>(id);
-    EVP_MD_CTX *ctx = EVP_MD_CTX_new();
-    EVP_DigestInit_ex(ctx, EVP_md5(), nullptr);
-    EVP_DigestUpdate(ctx, &id_byte, 1);
-    EVP_DigestUpdate(ctx, secret.data(), secret.size());
-    EVP_DigestUpdate(ctx, challenge.data(), challenge.size());
-    EVP_DigestFinal_ex(ctx, digest, &len);
-    EVP_MD_CTX_free(ctx);
+    auto digest = chap_md5(id, secret, reinterpret_cast<const unsigned char *>(challenge.data()),
+                           challenge.size());
     std::string hex;
     char pair[3];
-    for (unsigned i = 0; i < len; ++i) {
-        std::snprintf(pair, sizeof pair, "%02x", digest[i]);
+    for (unsigned char b : digest) {
+        std::snprintf(pair, sizeof pair, "%02x", b);
         hex += pair;
     }
     return hex;

@@ -6,12 +6,12 @@
 #include <getopt.h>
 #include <linux/if_tun.h>
 #include <net/if.h>
-#include <openssl/evp.h>
 #include <sys/ioctl.h>
 #include <sys/random.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +24,7 @@
 #include <sstream>
 #include <string>
 
+#include "tools/pppd-sim/chap_md5.h"
 #include "tools/pppd-sim/daemon.h"
 #include "tools/pppd-sim/log.h"
 
@@ -90,28 +91,14 @@ bool parse_interface_id(const char *text, eui64_t &id) {
     return true;
 }
 
-void md5_response(int id, const std::string &secret, const unsigned char *challenge,
-                  std::size_t challenge_len, unsigned char *out) {
-    EVP_MD_CTX *ctx = EVP_MD_CTX_new();
-    unsigned char id_byte = static_cast<unsigned char>(id);
-    unsigned int len = 0;
-    EVP_DigestInit_ex(ctx, EVP_md5(), nullptr);
-    EVP_DigestUpdate(ctx, &id_byte, 1);
-    EVP_DigestUpdate(ctx, secret.data(), secret.size());
-    EVP_DigestUpdate(ctx, challenge, challenge_len);
-    EVP_DigestFinal_ex(ctx, out, &len);
-    EVP_MD_CTX_free(ctx);
-}
-
 // The daemon's own MD5 verifier.
 int md5_verify(int id, char *, unsigned char *secret, int secret_len, unsigned char *challenge,
                unsigned char *response, char *message, int message_space) {
     int ok = 0;
     if (response[0] == kMd5Size) {
-        unsigned char expected[kMd5Size];
-        md5_response(id, std::string(reinterpret_cast<char *>(secret), secret_len),
-                     challenge + 1, challenge[0], expected);
-        ok = std::memcmp(expected, response + 1, kMd5Size) == 0;
+        auto expected = chap_md5(id, std::string_view(reinterpret_cast<char *>(secret), secret_len),
+                                 challenge + 1, challenge[0]);
+        ok = std::memcmp(expected.data(), response + 1, kMd5Size) == 0;
     }
     std::snprintf(message, message_space, ok ? "Access granted" : "Access denied");
     return ok;
@@ -140,7 +127,8 @@ int chap_round(int id) {
         return 0;
     std::array<unsigned char, 1 + kMd5Size> response{};
     response[0] = kMd5Size;
-    md5_response(id, opts.password, challenge.data() + 1, kChallengeSize, response.data() + 1);
+    auto digest = chap_md5(id, opts.password, challenge.data() + 1, kChallengeSize);
+    std::copy(digest.begin(), digest.end(), response.begin() + 1);
     std::array<unsigned char, PPPD_CHAP_MESSAGE_SPACE> message{};
     int ok = 0;
     std::string verifier = "plugin";
