@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "auth/attrs.h"
+#include "pam/env.h"
 #include "plugin/handlers.h"
 #include "plugin/state.h"
 #include "tools/pppd-sim/chap_md5.h"
@@ -55,13 +56,7 @@ double percentile(std::vector<double> v, double p) {
 }
 
 std::string hex(const unsigned char *b, int n) {
-    std::string out;
-    char pair[3];
-    for (int i = 0; i < n; ++i) {
-        std::snprintf(pair, sizeof pair, "%02x", b[i]);
-        out += pair;
-    }
-    return out;
+    return pamenv::to_hex(std::string_view(reinterpret_cast<const char *>(b), static_cast<std::size_t>(n)));
 }
 
 const pam_conv kNoConv = {nullptr, nullptr};

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "pam/env.h"
 #include "tools/pppd-sim/chap_md5.h"
 
 namespace {
@@ -107,18 +108,10 @@ void record_call(pam_handle_t *pamh, const script &s, const char *call, int rc) 
 }
 
 std::string md5_hex(int id, const std::string &secret, const std::string &challenge_hex) {
-    std::string challenge;
-    for (std::size_t i = 0; i + 1 < challenge_hex.size(); i += 2)
-        challenge += static_cast<char>(std::stoi(challenge_hex.substr(i, 2), nullptr, 16));
+    std::string challenge = pamenv::from_hex(challenge_hex).value_or("");
     auto digest = chap_md5(id, secret, reinterpret_cast<const unsigned char *>(challenge.data()),
                            challenge.size());
-    std::string hex;
-    char pair[3];
-    for (unsigned char b : digest) {
-        std::snprintf(pair, sizeof pair, "%02x", b);
-        hex += pair;
-    }
-    return hex;
+    return pamenv::to_hex(std::string_view(reinterpret_cast<const char *>(digest.data()), digest.size()));
 }
 
 // Asks the scripted questions; returns the answers ("(null)" for none).

@@ -6,6 +6,7 @@
 #include <string>
 #include <sys/stat.h>
 
+#include "pam/env.h"
 #include "pam/radius/config.h"
 #include "pam/radius/packet.h"
 #include "tests/radius_reply.h"
@@ -18,22 +19,12 @@ radius::authenticator from_hex(const char *hex) {
     return a;
 }
 
-std::string hex(std::string_view bytes) {
-    std::string out;
-    char pair[3];
-    for (unsigned char c : bytes) {
-        std::snprintf(pair, sizeof pair, "%02x", c);
-        out += pair;
-    }
-    return out;
-}
-
 TEST(RadiusPacket, HidesPasswordsAsTheRfcExample) {
     // RFC 2865 section 7.1: "arctangent", secret "xyzzy5461".
     auto auth = from_hex("0f403f9473978057bd83d5cb98f4227a");
     auto hidden = radius::hide_password("arctangent", "xyzzy5461", auth);
     ASSERT_TRUE(hidden);
-    EXPECT_EQ(hex(*hidden), "0dbe708d93d413ce3196e43f782a0aee");
+    EXPECT_EQ(pamenv::to_hex(*hidden), "0dbe708d93d413ce3196e43f782a0aee");
     auto long_one = radius::hide_password(std::string(40, 'x'), "s", auth);
     ASSERT_TRUE(long_one);
     EXPECT_EQ(long_one->size(), 48u);
