@@ -34,17 +34,6 @@ ds_local_user_status ds_read_local_user(int port, ds_local_user &out) noexcept {
     return ds_local_user_status::configured;
 }
 
-bool ds_secure_equals(std::string_view a, std::string_view b) noexcept {
-    std::size_t longest = a.size() > b.size() ? a.size() : b.size();
-    unsigned difference = a.size() == b.size() ? 0u : 1u;
-    for (std::size_t i = 0; i < longest; ++i) {
-        unsigned char x = i < a.size() ? static_cast<unsigned char>(a[i]) : 0;
-        unsigned char y = i < b.size() ? static_cast<unsigned char>(b[i]) : 0;
-        difference |= static_cast<unsigned>(x ^ y);
-    }
-    return difference == 0;
-}
-
 void ds_send_auth_alert(bool success, const char *user) noexcept {
     char text[DS_ALERT_TEXT_SIZE] = {};
     std::snprintf(text, sizeof text,

@@ -7,6 +7,7 @@
 #include <security/pam_appl.h>
 #include <string_view>
 
+#include "auth/secure_equals.h"
 #include "platform/store.h"
 
 inline constexpr const char *DS_PAM_SERVICE = "ppp";
@@ -21,9 +22,6 @@ enum class ds_local_user_status { none, configured, read_failed };
 
 // Returns whether `port` has a local user, filling `out` when it has.
 ds_local_user_status ds_read_local_user(int port, ds_local_user &out) noexcept;
-
-// Returns a == b, looking at every byte of the longer text whatever differs.
-bool ds_secure_equals(std::string_view a, std::string_view b) noexcept;
 
 // Sends the success (kind 6) or failure (kind 5) alert naming `user`.
 void ds_send_auth_alert(bool success, const char *user) noexcept;

@@ -10,21 +10,13 @@
 #include <cstring>
 #include <string>
 
+#include "auth/secure_equals.h"
 #include "pam/env.h"
 #include "platform/device.h"
 
 namespace {
 
 constexpr int kAuthenticLocal = 2;
-
-// Returns true when a and b are equal, looking at every byte of the longer.
-bool same(const std::string &a, const std::string &b) {
-    std::size_t n = a.size() > b.size() ? a.size() : b.size();
-    unsigned diff = a.size() != b.size();
-    for (std::size_t i = 0; i < n; ++i)
-        diff |= static_cast<unsigned>((i < a.size() ? a[i] : 0) ^ (i < b.size() ? b[i] : 0));
-    return diff == 0;
-}
 
 std::string user_of(pam_handle_t *pamh) {
     if (auto name = pamenv::get(pamh, "USER_NAME")) return *name;
@@ -54,7 +46,7 @@ DS_PAM_ENTRY int pam_sm_authenticate(pam_handle_t *pamh, int, int, const char **
             return PAM_AUTH_ERR;
         }
         auto password = pamenv::get(pamh, "USER_PASSWORD");
-        if (!password || !same(*password, stored)) return PAM_AUTH_ERR;
+        if (!password || !ds_secure_equals(*password, stored)) return PAM_AUTH_ERR;
         pamenv::put(pamh, "ACCT_AUTHENTICD", std::to_string(kAuthenticLocal));
         return PAM_SUCCESS;
     } catch (...) {
