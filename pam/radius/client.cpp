@@ -103,11 +103,11 @@ std::optional<packet> exchange(const config &c, service kind, const request_buil
                     refused = errno == ECONNREFUSED;
                     continue;
                 }
+                packet decoded;
                 reply_check verdict = check_reply(reply, static_cast<std::size_t>(got), id, request_auth,
-                                                  s.secret, require_ma);
-                auto decoded = verdict == reply_check::ok ? decode(reply, static_cast<std::size_t>(got))
-                                                          : std::nullopt;
-                if (decoded && expected_code(kind, decoded->code)) {
+                                                  s.secret, require_ma, &decoded);
+                bool valid = verdict == reply_check::ok;
+                if (valid && expected_code(kind, decoded.code)) {
                     auto us = std::chrono::duration_cast<std::chrono::microseconds>(clock::now() - sent);
                     syslog(LOG_DEBUG, "pam_dsradius: %s answered by %s in %lld us",
                            kind == service::authentication ? "authentication" : "accounting",
@@ -115,7 +115,7 @@ std::optional<packet> exchange(const config &c, service kind, const request_buil
                     return decoded;
                 }
                 syslog(LOG_WARNING, "pam_dsradius: ignoring %s reply from %s",
-                       decoded ? "unexpected" : describe(verdict), s.address.c_str());
+                       valid ? "unexpected" : describe(verdict), s.address.c_str());
             }
             if (refused) {
                 syslog(LOG_WARNING, "pam_dsradius: server %s refused the request (port closed)",

@@ -127,7 +127,7 @@ std::optional<packet> decode(const uint8_t *bytes, std::size_t size) {
 
 reply_check check_reply(const uint8_t *bytes, std::size_t size, uint8_t identifier,
                         const authenticator &request_auth, std::string_view secret,
-                        bool require_ma) {
+                        bool require_ma, packet *decoded) {
     auto p = decode(bytes, size);
     if (!p) return reply_check::malformed;
     if (p->identifier != identifier) return reply_check::wrong_identifier;
@@ -138,13 +138,16 @@ reply_check check_reply(const uint8_t *bytes, std::size_t size, uint8_t identifi
     if (CRYPTO_memcmp(expected.data(), bytes + kAuthOffset, kAuthenticatorSize) != 0)
         return reply_check::bad_authenticator;
     auto ma_at = find_message_authenticator(copy.data(), copy.size());
-    if (!ma_at) return require_ma ? reply_check::missing_message_authenticator : reply_check::ok;
-    std::array<uint8_t, 16> received{};
-    std::memcpy(received.data(), copy.data() + *ma_at, received.size());
-    std::memset(copy.data() + *ma_at, 0, received.size());
-    auto mac = hmac_md5(secret, copy.data(), copy.size());
-    if (CRYPTO_memcmp(mac.data(), received.data(), mac.size()) != 0)
-        return reply_check::bad_message_authenticator;
+    if (!ma_at && require_ma) return reply_check::missing_message_authenticator;
+    if (ma_at) {
+        std::array<uint8_t, 16> received{};
+        std::memcpy(received.data(), copy.data() + *ma_at, received.size());
+        std::memset(copy.data() + *ma_at, 0, received.size());
+        auto mac = hmac_md5(secret, copy.data(), copy.size());
+        if (CRYPTO_memcmp(mac.data(), received.data(), mac.size()) != 0)
+            return reply_check::bad_message_authenticator;
+    }
+    if (decoded != nullptr) *decoded = std::move(*p);
     return reply_check::ok;
 }
 

@@ -78,9 +78,10 @@ enum class reply_check { ok, malformed, wrong_identifier, bad_authenticator, bad
 
 // Checks a reply to `request` (sent with `request_auth`): identifier, Response
 // Authenticator, and Message-Authenticator when present or `require_ma`.
+// On ok, the decoded reply is left in `*decoded` when it is given.
 reply_check check_reply(const uint8_t *bytes, std::size_t size, uint8_t identifier,
                         const authenticator &request_auth, std::string_view secret,
-                        bool require_ma);
+                        bool require_ma, packet *decoded = nullptr);
 
 // Returns User-Password hidden per RFC 2865 section 5.2, or nothing past 128 bytes.
 std::optional<std::string> hide_password(std::string_view password, std::string_view secret,
