@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Accounting through a PAM session from IP-up to IP-down, and the clean-up of
 // what the link-up handlers started.
 #include <array>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // PAM environment attributes: the request attributes the plug-in gives the
 // stack, and the conversation records that answer its questions.
 #pragma once

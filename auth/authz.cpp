@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Authorization attributes left in the PAM environment by the stack, and the
 // hooks that answer from them during negotiation.
 #include <arpa/inet.h>

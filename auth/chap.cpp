@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // CHAP: the digest's own verifier checks the response wherever we hold the
 // password; otherwise the PAM stack checks it from hexadecimal attributes.
 #include <array>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Pieces the PAP and CHAP handlers share: the port's local user, alerts, and
 // the PAM transaction an authentication runs in.
 #pragma once

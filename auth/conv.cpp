@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The two conversations never prompt anyone: they answer from the values the
 // authentication handlers put into the shared state.
 #include <cstdlib>

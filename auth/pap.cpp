@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // PAP: the port's local user decides when one is configured, PAM otherwise.
 #include <syslog.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Text comparison for secrets, shared by the plug-in and the local-database
 // PAM module.
 #pragma once

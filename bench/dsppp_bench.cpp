@@ -1,6 +1,9 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // dsppp-bench: measures the plug-in against baselines taken in the same run.
-//   dsppp-bench auth N        PAP and CHAP through the plug-in vs the same PAM stack called directly
-//   dsppp-bench radius N      per-attempt latency through plug-in + pam_dsradius (p50, p99)
+//   dsppp-bench auth N ROUNDS PAP and CHAP through the plug-in vs the same PAM stack called
+//                             directly, in ROUNDS interleaved rounds of N attempts each way
+//   dsppp-bench radius N      per-attempt latency through plug-in + pam_dsradius (p50, p99),
+//                             and the module's own exchange (request sent to reply accepted)
 //   dsppp-bench ipup N        IP-up with a full route table vs an empty one
 //   dsppp-bench resolv N      N concurrent resolver merges vs the same merges one after another
 // Runs inside the end-to-end sandbox (./run bench sets it up). Log lines are
@@ -33,6 +36,9 @@ using clock_type = std::chrono::steady_clock;
 namespace {
 
 long log_lines = 0;
+// What pam_dsradius reports for each exchange: request sent to reply accepted.
+std::vector<double> exchange_us;
+constexpr const char *kExchangeMarker = " answered by ";
 
 double seconds_since(clock_type::time_point start) {
     return std::chrono::duration<double>(clock_type::now() - start).count();
@@ -51,8 +57,56 @@ double per_call_us(int rounds, int n, const std::function<void()> &f) {
 }
 
 double percentile(std::vector<double> v, double p) {
+    if (v.empty()) return 0;
     std::sort(v.begin(), v.end());
     return v[std::min(v.size() - 1, static_cast<std::size_t>(p * (v.size() - 1) + 0.5))];
+}
+
+// Times `n` calls of `f`, in microseconds per call.
+double time_us(int n, const std::function<void()> &f) {
+    auto start = clock_type::now();
+    for (int i = 0; i < n; ++i) f();
+    return seconds_since(start) * 1e6 / n;
+}
+
+struct paired {
+    std::vector<double> measured_us, baseline_us, ratios;
+};
+
+// Runs `rounds` rounds of `n` calls of each, alternating which goes first so
+// that drift and warm-up fall on both alike; one ratio per round. `settle`
+// runs, untimed, after every batch, so neither side inherits the other's state.
+paired interleaved(int rounds, int n, const std::function<void()> &measured,
+                   const std::function<void()> &baseline, const std::function<void()> &settle) {
+    paired p;
+    auto batch = [&](const std::function<void()> &f) {
+        double us = time_us(n, f);
+        settle();
+        return us;
+    };
+    for (int r = 0; r < rounds; ++r) {
+        double m = 0, b = 0;
+        if (r % 2 == 0) {
+            m = batch(measured);
+            b = batch(baseline);
+        } else {
+            b = batch(baseline);
+            m = batch(measured);
+        }
+        p.measured_us.push_back(m);
+        p.baseline_us.push_back(b);
+        p.ratios.push_back(m / b);
+    }
+    return p;
+}
+
+void print_paired(const char *what, const paired &p, int n) {
+    double median = percentile(p.ratios, 0.5);
+    std::printf("%s through dsppp.so %7.1f us/attempt, PAM stack directly %7.1f us: ratio median %.3f (%+.1f %%), "
+                "interquartile %.3f-%.3f, min-max %.3f-%.3f, %zu rounds of %d\n",
+                what, percentile(p.measured_us, 0.5), percentile(p.baseline_us, 0.5), median,
+                (median - 1) * 100, percentile(p.ratios, 0.25), percentile(p.ratios, 0.75),
+                percentile(p.ratios, 0), percentile(p.ratios, 1), p.ratios.size(), n);
 }
 
 std::string hex(const unsigned char *b, int n) {
@@ -87,8 +141,7 @@ bool direct_chap(const char *user, unsigned char *challenge, unsigned char *resp
     return ok;
 }
 
-int bench_auth(int n) {
-    const int rounds = 5;
+int bench_auth(int n, int rounds) {
     char user[] = "u", password[] = "pw";
     unsigned char challenge[17] = {16}, response[17] = {16}, message[PPPD_CHAP_MESSAGE_SPACE];
     for (int i = 1; i <= 16; ++i) challenge[i] = static_cast<unsigned char>(i * 7);
@@ -102,14 +155,17 @@ int bench_auth(int n) {
     auto plugin_chap = [&] {
         failures += ds_chap_auth(user, user, 1, &kMd5, challenge, response, message, sizeof message) != 1;
     };
-    double pap_direct = per_call_us(rounds, n, [&] { failures += !direct_pap(user, password); });
-    double pap_plugin = per_call_us(rounds, n, plugin_pap);
-    double chap_direct = per_call_us(rounds, n, [&] { failures += !direct_chap(user, challenge, response); });
-    double chap_plugin = per_call_us(rounds, n, plugin_chap);
-    std::printf("PAP  through dsppp.so %8.1f us/attempt, PAM stack directly %8.1f us: ratio %.3f (%+.1f %%)\n",
-                pap_plugin, pap_direct, pap_plugin / pap_direct, (pap_plugin / pap_direct - 1) * 100);
-    std::printf("CHAP through dsppp.so %8.1f us/attempt, PAM stack directly %8.1f us: ratio %.3f (%+.1f %%)\n",
-                chap_plugin, chap_direct, chap_plugin / chap_direct, (chap_plugin / chap_direct - 1) * 100);
+    // The plug-in keeps its last transaction open, as for a link; ended
+    // between batches, it keeps no PAM module loaded for the other side.
+    auto end_open_transaction = [] {
+        if (ds_pamh != nullptr) pam_end(ds_pamh, PAM_SUCCESS);
+        ds_pamh = nullptr;
+    };
+    print_paired("PAP ", interleaved(rounds, n, plugin_pap, [&] { failures += !direct_pap(user, password); },
+                                     end_open_transaction), n);
+    print_paired("CHAP", interleaved(rounds, n, plugin_chap,
+                                     [&] { failures += !direct_chap(user, challenge, response); },
+                                     end_open_transaction), n);
     std::printf("failed attempts: %d\n", failures);
     return failures == 0 ? 0 : 1;
 }
@@ -124,7 +180,8 @@ int bench_radius(int n) {
         failures += ds_pap_auth(user, password, &msg, nullptr, nullptr) != 1;
         ms.push_back(seconds_since(start) * 1e3);
     }
-    std::printf("%.3f %.3f %d\n", percentile(ms, 0.5), percentile(ms, 0.99), failures);
+    std::printf("%.3f %.3f %.3f %zu %d\n", percentile(ms, 0.5), percentile(ms, 0.99),
+                percentile(exchange_us, 0.5) / 1e3, exchange_us.size(), failures);
     return failures == 0 ? 0 : 1;
 }
 
@@ -191,22 +248,42 @@ int bench_resolv(int n) {
 
 }  // namespace
 
-extern "C" void vsyslog(int, const char *, va_list) { ++log_lines; }
-extern "C" void syslog(int, const char *, ...) { ++log_lines; }
-extern "C" void __syslog_chk(int, int, const char *, ...) { ++log_lines; }
+// Log lines are counted, not written; the module's exchange times are kept.
+extern "C" void vsyslog(int, const char *format, va_list args) {
+    ++log_lines;
+    if (format == nullptr || std::strstr(format, kExchangeMarker) == nullptr) return;
+    char line[512];
+    std::vsnprintf(line, sizeof line, format, args);
+    const char *in = std::strstr(line, " in ");
+    long long us = 0;
+    if (in != nullptr && std::sscanf(in, " in %lld us", &us) == 1) exchange_us.push_back(static_cast<double>(us));
+}
+extern "C" void syslog(int priority, const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    vsyslog(priority, format, args);
+    va_end(args);
+}
+extern "C" void __syslog_chk(int priority, int, const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    vsyslog(priority, format, args);
+    va_end(args);
+}
 
 int main(int argc, char **argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: dsppp-bench auth|radius|ipup|resolv N\n");
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: dsppp-bench auth N ROUNDS | radius|ipup|resolv N\n");
         return 2;
     }
     std::string what = argv[1];
     int n = std::atoi(argv[2]);
-    if (n <= 0) {
-        std::fprintf(stderr, "dsppp-bench: bad count \"%s\"\n", argv[2]);
+    int rounds = argc == 4 ? std::atoi(argv[3]) : 1;
+    if (n <= 0 || rounds <= 0) {
+        std::fprintf(stderr, "dsppp-bench: bad count \"%s\"\n", argv[argc - 1]);
         return 2;
     }
-    if (what == "auth") return bench_auth(n);
+    if (what == "auth") return bench_auth(n, rounds);
     if (what == "radius") return bench_radius(n);
     if (what == "ipup") return bench_ipup(n);
     if (what == "resolv") return bench_resolv(n);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include <syslog.h>
 
 #include "platform/device.h"

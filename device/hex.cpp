@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "platform/device.h"
 
 int hex_to_asc(const unsigned char *bytes, char *out, int n) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Route and link changes through rtnetlink (libnl-route-3).
 #pragma once
 

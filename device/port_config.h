@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Per-port routes and IPv6 tunnels, kept in port-services.conf:
 //   port <n> route <prefix>[/<len>] [via <gateway>] [dev <ifname>]
 //   port <n> tunnel <name> local <ipv4> remote <ipv4> [address <ipv6>/<len>]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The port's own routes and 6in4 tunnel, from port-services.conf. Nothing
 // configured means nothing to do, which is success.
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Per-user routes granted by RADIUS (Framed-Route, Framed-IPv6-Route).
 #include <cstring>
 #include <netinet/in.h>

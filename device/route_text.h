@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Parsers for the textual routes the device library installs.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // System-wide locks shared by the daemons of all ports. SEM_UNDO gives a
 // holder's hold back when it dies, and the wait is bounded so a stuck peer
 // never hangs a daemon.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Where the device library keeps its files. DSDEVICE_DIR overrides the
 // directory for tests and demos.
 #pragma once

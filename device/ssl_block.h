@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Layout of the 551-byte SSL options block handed to the dynamic-DNS client.
 #pragma once
 

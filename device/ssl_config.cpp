@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // SSL options block for the dynamic-DNS client, filled from dyndns-ssl.conf
 // ("key=value" lines; layout in device/README.md).
 #include <array>

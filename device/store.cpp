@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The configuration store: a flat byte image in a file, read afresh on every
 // call since the operator may change it between calls.
 #include <fcntl.h>

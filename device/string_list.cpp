@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "device/string_list.h"
 
 #include <charconv>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Encoding of a multi-valued attribute as one PAM environment value:
 // "<count>:" followed by the values joined with ',', each with '%', ',' and
 // control bytes written as %XX. Any byte but NUL survives the round trip.

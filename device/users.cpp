@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The device's local user database: "name:password" lines in a file that only
 // its owner may read.
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The authorization step: any environment the PAM stack may leave behind.
 // Each input line "KEY=VALUE" is put into a transaction's environment.
 #include <security/pam_appl.h>

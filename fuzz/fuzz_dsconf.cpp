@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // dsconf's device description: any JSON, applied onto an image.
 #include <cstdint>
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Framed-Route (RFC 2865) and Framed-IPv6-Route (RFC 3162) texts.
 #include <cstdint>
 #include <cstdlib>

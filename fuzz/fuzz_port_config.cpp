@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Lines of the device library's port-services.conf.
 #include <cstdint>
 #include <string_view>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // pam_dsradius's configuration file.
 #include <cstdint>
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The RADIUS packet decoder and reply checks, on any bytes from the network.
 #include <cstdint>
 #include <cstdlib>

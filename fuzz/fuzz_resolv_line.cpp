@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The resolver-file line rule.
 #include <cstdint>
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The string-list encoding: whatever decodes must survive a round trip.
 #include <cstdint>
 #include <cstdlib>

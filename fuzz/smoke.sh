@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Runs one harness over its checked-in seeds and then fuzzes for a while:
 #   smoke.sh FUZZ_BUILD_DIR NAME SECONDS
 # New inputs go to a scratch directory; the seeds are only read.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Starts the dynamic-DNS client for the port with an input file written from
 // the configuration store.
 #include <array>

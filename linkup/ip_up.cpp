@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // IPv4 link-up: per-user routes, the static routes whose gateway is an
 // endpoint of this link, then the port's own services.
 #include <arpa/inet.h>

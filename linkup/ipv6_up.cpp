@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // IPv6 link-up: per-user IPv6 routes, the port's IPv6 routes, a host route to
 // the peer on the port's prefix, and a reload of the router advertiser.
 #include <array>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Merges the port's name servers into the system resolver file, under the
 // semaphore that every port's daemon shares.
 #include <array>

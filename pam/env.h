@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Small helpers the PAM modules share for the request and reply attributes
 // the plug-in exchanges through the PAM environment.
 #pragma once

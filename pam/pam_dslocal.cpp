@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // pam_dslocal: the device's local user database through getuserinfo().
 // PAP: compares USER_PASSWORD. CHAP: the database holds the password, not the
 // response, so it marks ATTEMPTED_VX_LOCAL and refuses; the plug-in then

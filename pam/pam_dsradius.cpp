@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // pam_dsradius: RADIUS authentication (RFC 2865) and accounting (RFC 2866)
 // behind the PAM interface, reading the request attributes the plug-in puts
 // into the environment and leaving the authorization there.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The device library's interface (libdsdevice on Linux; the device's own
 // libglobals/libpamquarn/libsslquarn on the appliance).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The plug-in interface of pppd 2.4.2 as built for the device (INET6, CBCP and
 // the device's two extra hooks). Layouts must stay binary compatible with that
 // build; the static_asserts below pin them for x86_64.

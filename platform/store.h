@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Map of the device's configuration store: fixed-layout, packed records read
 // by byte offset with reprom(). This is the one place offsets and widths live.
 #pragma once

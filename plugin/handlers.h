@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Every function the daemon or PAM calls. C linkage, never throws.
 #pragma once
 

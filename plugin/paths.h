@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Files the plug-in reads and writes. "%d" is the decimal port index.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Process-wide state through which the handlers of the link phases cooperate.
 // Everything runs on the daemon's single thread; nothing here is locked.
 #pragma once

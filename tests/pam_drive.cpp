@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Drives one PAM transaction from the command line, for testing modules
 // outside the plug-in:
 //   pam-drive CONFDIR SERVICE USER [--env K=V]... [--answer TEXT] STEP...

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // A misbehaving RADIUS server for tests: answers each request on the given
 // port in one way, correct or broken, until killed.
 //   radius-fake PORT SECRET MODE

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Builds a server's reply to a request, as FreeRADIUS would, so tests can
 // answer correctly or break one piece at a time.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "pam/radius/attrs.h"
 
 #include <arpa/inet.h>

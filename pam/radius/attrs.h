@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Between the PAM environment the plug-in fills and RADIUS attributes.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "pam/radius/client.h"
 
 #include <arpa/inet.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Sends a request to the configured servers in order, with per-server
 // time-outs and retries, and returns the first reply that checks out.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // pam_dsradius configuration: servers in order of preference and the NAS's
 // identity. One directive per line:
 //   server <address> [auth-port N] [acct-port N] secret-file PATH [timeout S] [retries N]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // RADIUS packets (RFC 2865, 2866, 3579): building requests and checking
 // replies. Pure functions over byte buffers; the shared secret is a parameter.
 #pragma once

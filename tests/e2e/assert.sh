@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # Assertion helpers for the shell tests; finish prints the counts and sets the exit status.
 PASSED=0
 FAILED=0

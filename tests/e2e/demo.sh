@@ -1,5 +1,8 @@
 #!/usr/bin/env bash
-# A whole simulated dial-in through the real dsppp.so, in a sandbox.
+# SPDX-License-Identifier: BSD-3-Clause
+# A whole simulated dial-in through the real dsppp.so, in a sandbox. Each
+# dial-in's outcome is checked, so a demo that stops showing what it says
+# ends with a non-zero status.
 if [ "$(id -u)" != 0 ]; then
     echo "demo: needs root (it runs in private network and mount namespaces)" >&2
     exit 1
@@ -9,6 +12,22 @@ pam_stacks
 sysctl -qw net.ipv6.conf.all.forwarding=1
 sim() { "$SIM" --plugin "$PLUGIN" "$@"; }
 say() { printf '\n=== %s\n' "$*"; }
+DEMO_FAILURES=0
+# Runs one dial-in (pppd-sim options after "--"), prints its transcript
+# through FILTER, and checks its exit status and a text it must show.
+#   dial STATUS 'must show' FILTER -- SIM-OPTIONS...
+dial() {
+    local want=$1 needle=$2 filter=$3 out status
+    shift 4
+    out=$(sim "$@")
+    status=$?
+    grep -E -- "$filter" <<<"$out"
+    if [ "$status" != "$want" ] || ! grep -qF -- "$needle" <<<"$out"; then
+        echo "!!! expected exit status $want and \"$needle\", got status $status" >&2
+        DEMO_FAILURES=$((DEMO_FAILURES + 1))
+    fi
+}
+ALL='.'
 
 say "Device configuration (dsconf build; dsconf dump shows it back)"
 "$DSCONF" build - <<'JSON'
@@ -27,8 +46,8 @@ say "PAP dial-in accepted by the PAM stack, with authorization and accounting"
 pam_script "ppp.password secret" "ppp.put FRAMED_IP_ADDRESS=167772172" "ppp.put FRAMED_MTU=1400" \
     "ppp.put SESSION_TIMEOUT=3600" "ppp.put FRAMED_INTERFACE_ID=::211:2233:4455:6677" \
     "ppp.put ACCT_AUTHENTICD=1"
-sim --port 0 --tun --ipv6 --user alice --password secret --bytes-in 3000000000 --bytes-out 4096 \
-    --connect-time 120 --while-up 'echo "--- ip route:"; ip route; echo "--- ip -6 route:"; ip -6 route | grep 2001;
+dial 0 '[pap] message=Success result=1' "$ALL" -- --port 0 --tun --ipv6 --user alice --password secret \
+    --bytes-in 3000000000 --bytes-out 4096 --connect-time 120 --while-up 'echo "--- ip route:"; ip route; echo "--- ip -6 route:"; ip -6 route | grep 2001;
         echo "--- /etc/resolv.conf:"; cat /etc/resolv.conf; echo "--- /etc/ppp/dyndns.cfg0:"; cat /etc/ppp/dyndns.cfg0;
         echo "--- marker:"; ls /run/ppp-*.ipup'
 echo "--- what the accounting stack saw:"
@@ -36,16 +55,16 @@ cut -f1,5- $S/record | grep -E '^(open|close)_session' | tr '\t' ' ' | cut -c1-2
 echo "--- after IP-down: marker $(ls /run/ppp-*.ipup 2>/dev/null || echo removed); port route $(ip route | grep -q 192.168.50 && echo present || echo removed)"
 
 say "PAP dial-in with a wrong password"
-sim --port 0 --user alice --password guess
+dial 1 '[pap] message= result=0' "$ALL" -- --port 0 --user alice --password guess
 
 say "CHAP-MD5 dial-in, re-challenged twice while up"
 pam_script "ppp.password secret"
-sim --port 0 --auth chap --user bob --password secret --rechallenges 2 | grep -E '^\[(chap|ip-up|ip-down|exit)'
+dial 0 '[exit] refused=0' '^\[(chap|ip-up|ip-down|exit)' -- --port 0 --auth chap --user bob --password secret --rechallenges 2
 
 say "CHAP-MD5 through the local user database fallback (ds_no_auth)"
 pam_script "ppp.auth 7" "ppp.attempted_local 1"
-sim --port 0 --auth chap --user erin --password erin-pw | grep -E '^\[(chap|exit)'
-sim --port 0 --auth chap --user erin --password wrong | grep -E '^\[(chap|exit)'
+dial 0 'message=Access granted result=1' '^\[(chap|exit)' -- --port 0 --auth chap --user erin --password erin-pw
+dial 1 'result=0' '^\[(chap|exit)' -- --port 0 --auth chap --user erin --password wrong
 
 say "The same dial-ins against a real FreeRADIUS (pam_dsradius, then pam_dslocal)"
 source "$SOURCE/tests/e2e/radius/server.sh"
@@ -59,16 +78,27 @@ alice Cleartext-Password := "secret"
 USERS
 )"
 echo "--- PAP, accepted by RADIUS, routes from Framed-Route:"
-sim --port 0 --tun --user alice --password secret --bytes-in 3000000000 --connect-time 42 \
-    --while-up 'ip route | grep 192.168.70' | grep -E '^\[(pap|options|ip-down)|192.168|answered'
+dial 0 '192.168.70.0/24 via 10.0.0.12 dev ppp0' '^\[(pap|options|ip-down)|192.168|answered' -- \
+    --port 0 --tun --user alice --password secret --bytes-in 3000000000 --connect-time 42 \
+    --while-up 'ip route | grep 192.168.70'
 echo "--- PAP with a wrong password:"
-sim --port 0 --user alice --password guess | grep -E '^\[pap'
+dial 1 '[pap] message= result=0' '^\[pap' -- --port 0 --user alice --password guess
 echo "--- CHAP-MD5, accepted by RADIUS:"
-sim --port 0 --auth chap --user alice --password secret | grep -E '^\[chap'
+dial 0 '[chap] id=1 message= result=1' '^\[chap' -- --port 0 --auth chap --user alice --password secret
 echo "--- CHAP-MD5 for a user only the local database knows (fallback through ds_no_auth):"
-sim --port 0 --auth chap --user erin --password erin-pw | grep -E '^\[chap'
+dial 0 'message=Access granted result=1' '^\[chap' -- --port 0 --auth chap --user erin --password erin-pw
 sleep 0.3
 echo "--- FreeRADIUS's accounting records:"
-detail | grep -E 'Status-Type|Session-Id|User-Name|Input-Octets|Session-Time|Class'
+records=$(detail | grep -E 'Status-Type|Session-Id|User-Name|Input-Octets|Session-Time|Class')
+echo "$records"
+if ! grep -q 'Acct-Input-Octets = 3000000000' <<<"$records"; then
+    echo "!!! FreeRADIUS recorded no stop with the link's counters" >&2
+    DEMO_FAILURES=$((DEMO_FAILURES + 1))
+fi
+kill $(jobs -p) 2>/dev/null
 echo
+if [ "$DEMO_FAILURES" -ne 0 ]; then
+    echo "demo FAILED: $DEMO_FAILURES dial-ins did not end as shown" >&2
+    exit 1
+fi
 echo "demo finished"

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # Sourced by every end-to-end test. Re-runs the test inside a private network,
 # mount, IPC and PID namespace with its own /etc (overlay), /etc/ppp, /run,
 # /etc/pam.d and resolver file, then offers small assertion helpers. Without

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # PAP and CHAP dial-ins through the real plug-in and real Linux-PAM.
 source "$(dirname "$0")/lib.sh"
 pam_stacks

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Loading: exported symbols, version check, and the secrets-file switch.
 source "$(dirname "$0")/lib.sh"
 

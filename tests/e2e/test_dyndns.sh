@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # The dynamic-DNS client launch at IP-up: input files, SSL files, modes,
 # links at the paths, refusals, and the child killed at IP-down.
 source "$(dirname "$0")/lib.sh"
@@ -99,6 +100,19 @@ expect_eq "an uncreatable input file starts no client" "$(cat $S/inadyn.args 2>/
 rm -r /etc/ppp/dyndns.cfg0
 link_up
 expect_eq "the next link-up starts it" "$(cat $S/inadyn.args)" "--input_file /etc/ppp/dyndns.cfg0"
+
+# pppd-sim --reap reaps as the daemon does: any child, the moment it exits,
+# while the link is up, and the --while-up command keeps its own status.
+cat >$S/bin/inadyn <<STUB
+#!/bin/sh
+echo "\$*" >>$S/inadyn.args
+STUB
+out=$(sim --port 0 --auth none --reap --while-up "$wait_for_client; sleep 0.2; exit 3")
+expect_contains "--reap: the --while-up command's status is its own" "$out" '"event":"while-up","status":3'
+expect_contains "--reap: the client that exited is reaped while the link is up" "$out" '"event":"reaped","pid":'
+out=$(sim --port 0 --auth none --while-up "$wait_for_client; sleep 0.2; exit 4")
+expect_contains "without --reap: the same status" "$out" '"event":"while-up","status":4'
+expect_lacks "without --reap: nothing is reaped" "$out" '"event":"reaped"'
 
 "$DSCONF" set ports.0.dyndns.enabled 0 >/dev/null
 rm -f /etc/ppp/dyndns.*

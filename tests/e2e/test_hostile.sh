@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Hostile and broken input at every place the plug-in reads or writes; each
 # case must end in a clear result with nothing lost or half-written.
 source "$(dirname "$0")/lib.sh"

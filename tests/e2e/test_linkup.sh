@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # IP-up and IPv6-up on a tun ppp0: static routes, port routes, the host route
 # to the peer, radvd's reload, accounting and the clean-up at IP-down.
 source "$(dirname "$0")/lib.sh"

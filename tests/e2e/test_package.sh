@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # The Debian package: its file list, lintian, an install into a throw-away
-# root, and the installed pppd-sim loading the installed plug-in.
+# root, the installed pppd-sim loading the installed plug-in, and the
+# README's quick start run command by command against the installed files.
 source "$(dirname "$0")/lib.sh"
 RELEASE=${DS_RELEASE_BUILD:?DS_RELEASE_BUILD must name a release build (./run test makes one)}
 P=$S/package
@@ -37,4 +39,24 @@ expect_contains "the installed dsconf runs" "$($ROOT/usr/sbin/dsconf --help)" "u
 expect_contains "the manual page reads" "$(MANWIDTH=200 man -l $ROOT/usr/share/man/man8/dsppp.8.gz 2>/dev/null | col -b)" \
     "PAM authentication, accounting and link"
 unset LD_LIBRARY_PATH
+
+# The quick start, as the README writes it: the installed files are laid
+# over /usr (this sandbox's mount namespace only) and every command of its
+# blocks after the build and install runs verbatim, as an operator would.
+mount -t overlay overlay -o lowerdir=$ROOT/usr:/usr /usr
+ldconfig
+unset DSDEVICE_DIR DSTEST_SCRIPT DSTEST_RECORD
+rm -f /etc/ppp/pap-secrets /etc/ppp/chap-secrets
+mapfile -t quick < <(sed -n '/^## Quick start/,/^## Troubleshooting/p' "$SOURCE/README.md" |
+    awk '/^ *```/ {inside = !inside; next} inside {sub(/^ +/, ""); print}' |
+    grep -vE '^(\./run|cmake|apt) ')
+expect_eq "the quick start has its commands after the install" "$((${#quick[@]} >= 7))" "1"
+for command in "${quick[@]}"; do
+    out=$(bash -c "$command" 2>&1)
+    status=$?
+    expect_eq "quick start: $command" "$status" "0"
+done
+expect_contains "the quick start's dial-in ends as the README says" "$out" "[pap] message=Success result=1"
+expect_eq "its secret file is private" "$(stat -c '%a %U' /etc/dsdevice/radius.secret)" "600 root"
+umount /usr
 finish

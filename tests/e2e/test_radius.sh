@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # The whole chain against a real FreeRADIUS: pppd-sim, dsppp.so, the PAM
 # stacks with pam_dsradius and pam_dslocal, and hostile servers.
 source "$(dirname "$0")/lib.sh"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Merging the port's name servers into /etc/resolv.conf at IP-up.
 source "$(dirname "$0")/lib.sh"
 

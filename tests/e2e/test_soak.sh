@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Thousands of whole links in one process (authentication, re-challenges,
 # callback, IP-up, IPv6-up, IP-down) under LeakSanitizer: no leak, no
 # descriptor growth, flat memory.

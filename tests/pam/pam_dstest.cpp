@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // A scriptable PAM module for tests. The script (file named by DSTEST_SCRIPT)
 // holds "<section>.<key> <value>" lines; the stack line names its section
 // ("section=ppp"). Every call is appended to the file named by DSTEST_RECORD

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # dsconf: exact round trip, single-setting edits, and refusals that change nothing.
 set -uo pipefail
 source "$(dirname "$0")/../e2e/assert.sh"

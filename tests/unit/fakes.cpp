@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "tests/unit/fakes.h"
 
 #include <arpa/inet.h>

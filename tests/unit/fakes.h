@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Recording fakes of the daemon and the device library for unit tests, and a
 // real Linux-PAM environment (private stacks, the scriptable test module).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Accounting session from IP-up to IP-down, and the link-down clean-up.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Authorization attributes and the address and callback hooks.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>

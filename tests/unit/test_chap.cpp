@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // CHAP: local user, PAM road with hex attributes, local-database fallback,
 // and re-challenges while the accounting session is open.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Port index, conversations and request attributes.
 #include <gtest/gtest.h>
 

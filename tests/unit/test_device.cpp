@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The device library: store reads, local users, semaphores, SSL settings and
 // string lists through a real PAM environment.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // IPv4 and IPv6 link-up, the dynamic-DNS launcher's early results and the
 // resolver line rule.
 #include <arpa/inet.h>

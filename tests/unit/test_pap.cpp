@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // PAP: every outcome of the local-user and PAM roads.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The RADIUS packet layer and the module's configuration.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Textual routes and the per-port service configuration.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>

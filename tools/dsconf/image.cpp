@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "tools/dsconf/image.h"
 
 #include <arpa/inet.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The configuration store image and the device library's files, as one
 // readable JSON description.
 #pragma once

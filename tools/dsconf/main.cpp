@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // dsconf: the operator's tool for the configuration store and the device
 // library's settings.
 #include <fcntl.h>

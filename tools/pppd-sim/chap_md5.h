@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The CHAP-MD5 response (RFC 1994): MD5 over the identifier, the secret and
 // the challenge. The peer computes it, and so does every verifier.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The daemon's side of the plug-in interface: every symbol a plug-in for
 // pppd 2.4.2 (device build) may use.
 #include "tools/pppd-sim/daemon.h"

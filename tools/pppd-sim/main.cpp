@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // pppd-sim: hosts a pppd 2.4.2 plug-in the way the daemon does and drives one
 // simulated link (or many, for soak runs) through the daemon's phases.
 #include <arpa/inet.h>
@@ -25,6 +26,7 @@
 #include <string>
 
 #include "tools/pppd-sim/chap_md5.h"
+#include "tools/pppd-sim/children.h"
 #include "tools/pppd-sim/daemon.h"
 #include "tools/pppd-sim/log.h"
 
@@ -48,7 +50,7 @@ struct sim_options {
     u_int32_t local_ip = htonl(0x0a000001), peer_ip = htonl(0x0a000002);
     eui64_t local_id{}, peer_id{};
     std::string auth = "pap", user, password;
-    bool callback = false, ipv6 = false, tun = false, json = false, quiet = false;
+    bool callback = false, ipv6 = false, tun = false, json = false, quiet = false, reap = false;
     int rechallenges = 0, cycles = 1, ip_down_count = 1;
     std::string while_up;
 };
@@ -208,6 +210,11 @@ struct tun_link {
     }
 };
 
+// Reports the children the daemon reaped, as it reaps them: any exited child.
+void emit_reaped() {
+    for (pid_t pid : children_reaped()) emit({{"event", "reaped"}, {"pid", pid}});
+}
+
 nlohmann::json daemon_variables() {
     return {{"event", "options"},
             {"neg_mru", lcp_wantoptions[0].neg_mru},
@@ -273,9 +280,10 @@ bool run_link() {
         if (opts.auth == "chap") chap_round(2 + i);
     if (!opts.while_up.empty()) {
         std::fflush(stdout);
-        int status = std::system(opts.while_up.c_str());
+        int status = children_run_shell(opts.while_up);
         emit({{"event", "while-up"}, {"status", status}});
     }
+    emit_reaped();
     for (int i = 0; i < opts.ip_down_count; ++i) {
         update_link_stats(0);
         notify(ip_down_notifier, 0);
@@ -305,6 +313,8 @@ void usage(std::FILE *out) {
         "                           counters the daemon reports at IP-down\n"
         "  --tun                    hold a tun device named like the interface while up\n"
         "  --while-up CMD           run a shell command while the link is up\n"
+        "  --reap                   reap every child as soon as it exits, as the daemon\n"
+        "                           does while it has children of its own\n"
         "  --json                   one JSON object per event\n"
         "  --quiet                  only resources (after the first and the last link) and the exit\n"
         "Exit: 0 link came up, 1 peer refused, 2 usage or load error.\n");
@@ -337,7 +347,7 @@ bool parse_options(int argc, char **argv) {
     enum { o_plugin = 256, o_port, o_no_port, o_ifname, o_linkname, o_devnam, o_local_ip,
            o_peer_ip, o_local_id, o_peer_id, o_auth, o_user, o_password, o_callback, o_ipv6,
            o_rechallenges, o_cycles, o_down, o_bin, o_bout, o_pin, o_pout, o_time, o_tun,
-           o_while_up, o_json, o_quiet, o_help };
+           o_while_up, o_reap, o_json, o_quiet, o_help };
     static const option longopts[] = {
         {"plugin", 1, nullptr, o_plugin}, {"port", 1, nullptr, o_port},
         {"no-port", 0, nullptr, o_no_port}, {"ifname", 1, nullptr, o_ifname},
@@ -351,7 +361,8 @@ bool parse_options(int argc, char **argv) {
         {"bytes-in", 1, nullptr, o_bin}, {"bytes-out", 1, nullptr, o_bout},
         {"pkts-in", 1, nullptr, o_pin}, {"pkts-out", 1, nullptr, o_pout},
         {"connect-time", 1, nullptr, o_time}, {"tun", 0, nullptr, o_tun},
-        {"while-up", 1, nullptr, o_while_up}, {"json", 0, nullptr, o_json},
+        {"while-up", 1, nullptr, o_while_up}, {"reap", 0, nullptr, o_reap},
+        {"json", 0, nullptr, o_json},
         {"quiet", 0, nullptr, o_quiet},
         {"help", 0, nullptr, o_help}, {nullptr, 0, nullptr, 0}};
     int c;
@@ -411,6 +422,7 @@ bool parse_options(int argc, char **argv) {
         case o_time: if (!parse_unsigned(optarg, sim.connect_time_at_down)) return bad("time", optarg); break;
         case o_tun: opts.tun = true; break;
         case o_while_up: opts.while_up = optarg; break;
+        case o_reap: opts.reap = true; break;
         case o_json: opts.json = true; break;
         case o_quiet: opts.quiet = true; break;
         case o_help: usage(stdout); std::exit(kExitUp);
@@ -437,6 +449,7 @@ int main(int argc, char **argv) {
         return kExitUsage;
     }
     if (opts.port) setenv("PORT", opts.port->c_str(), 1);
+    if (opts.reap) children_reap_all();
     std::snprintf(ifname, sizeof ifname, "%s", opts.ifname.c_str());
     std::snprintf(linkname, sizeof linkname, "%s", opts.linkname.c_str());
     std::snprintf(devnam, sizeof devnam, "%s", opts.devnam.c_str());
@@ -472,6 +485,7 @@ int main(int argc, char **argv) {
             result = kExitRefused;
             ++refused;
         }
+        emit_reaped();
         if (cycle == 0) emit_resources("first");
     }
     emit_resources("last");

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The simulator exports syslog() so that the plug-in's, the device library's
 // and the PAM modules' log lines show up in its transcript instead of
 // vanishing into a logger that a sandbox does not run.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # Sourced after lib.sh: starts a private FreeRADIUS on loopback high ports
 # and points the "ppp" and "ds_no_auth" stacks at pam_dsradius and pam_dslocal.
 RADIUS_MODULE=$BUILD/pam/pam_dsradius.so
