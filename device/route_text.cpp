@@ -9,7 +9,9 @@
 
 namespace {
 
-constexpr std::size_t kMaxTokens = 3;
+// Prefix, gateway, metric; RFC 2865 section 5.22 lets servers add more
+// fields (its own example: "192.168.1.0/24 192.168.1.1 1 2 -1 3 400"), ignored.
+constexpr std::size_t kUsedTokens = 3;
 constexpr std::size_t kMaxAddressText = INET6_ADDRSTRLEN;
 
 std::size_t bytes_of(int family) { return family == AF_INET ? 4 : 16; }
@@ -26,11 +28,11 @@ bool parse_number(std::string_view text, T &out) {
     return err == std::errc{} && end == text.data() + text.size() && !text.empty();
 }
 
-// Returns up to kMaxTokens + 1 blank-separated tokens.
+// Returns up to kUsedTokens blank-separated tokens.
 std::vector<std::string_view> split(std::string_view text) {
     std::vector<std::string_view> tokens;
     std::size_t pos = 0;
-    while (tokens.size() <= kMaxTokens) {
+    while (tokens.size() < kUsedTokens) {
         pos = text.find_first_not_of(" \t", pos);
         if (pos == std::string_view::npos) break;
         std::size_t end = text.find_first_of(" \t", pos);
@@ -67,13 +69,13 @@ std::optional<ds_prefix> ds_parse_prefix(std::string_view text, int family) {
 
 std::optional<ds_route_text> ds_parse_framed_route(std::string_view text, int family) {
     std::vector<std::string_view> tokens = split(text);
-    if (tokens.size() < 2 || tokens.size() > kMaxTokens) return std::nullopt;
+    if (tokens.size() < 2) return std::nullopt;
     if (family == AF_INET6 && tokens[0].find('/') == std::string_view::npos) return std::nullopt;
     auto dest = ds_parse_prefix(tokens[0], family);
     if (!dest) return std::nullopt;
     ds_route_text route;
     route.dest = *dest;
     if (!parse_address(tokens[1], family, route.gateway.data())) return std::nullopt;
-    if (tokens.size() == kMaxTokens && !parse_number(tokens[2], route.metric)) return std::nullopt;
+    if (tokens.size() == kUsedTokens && !parse_number(tokens[2], route.metric)) return std::nullopt;
     return route;
 }

@@ -23,6 +23,7 @@ struct ds_route_text {
 // prefix. Host bits beyond the length are cleared.
 std::optional<ds_prefix> ds_parse_prefix(std::string_view text, int family);
 
-// Returns a parsed RFC 2865 Framed-Route ("prefix[/len] gateway [metric]") or
-// RFC 3162 Framed-IPv6-Route ("prefix/len gateway [metric]").
+// Returns a parsed RFC 2865 Framed-Route ("prefix[/len] gateway [metric ...]")
+// or RFC 3162 Framed-IPv6-Route ("prefix/len gateway [metric ...]"); fields
+// after the first metric are ignored.
 std::optional<ds_route_text> ds_parse_framed_route(std::string_view text, int family);

@@ -1,13 +1,17 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // The device's local user database: "name:password" lines in a file that only
 // its owner may read.
-#include <cstdio>
-#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <string_view>
-#include <sys/stat.h>
-#include <syslog.h>
+#include <vector>
 
 #include "device/settings.h"
 #include "platform/device.h"
@@ -17,32 +21,49 @@ constexpr mode_t kGroupOrOtherAccess = 077;
 constexpr int kFound = 0;
 constexpr int kNotFound = 1;
 constexpr int kError = -1;
+// A user database beyond this is not one this device wrote.
+constexpr off_t kMaxUsersFile = 1 << 20;
+
+// The file's bytes, wiped when they go: they are every user's password.
+struct wiped_buffer {
+    std::vector<char> bytes;
+    ~wiped_buffer() { explicit_bzero(bytes.data(), bytes.size()); }
+};
 }  // namespace
 
 int getuserinfo(const char *name, void *record) {
     try {
         if (name == nullptr || record == nullptr) return kError;
         std::string path = dsdevice_path(DSDEVICE_USERS_FILE);
-        std::FILE *f = std::fopen(path.c_str(), "re");
-        if (f == nullptr) return kNotFound;
-        std::unique_ptr<std::FILE, int (*)(std::FILE *)> closer(f, std::fclose);
+        int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+        if (fd < 0) return kNotFound;
+        std::unique_ptr<int, void (*)(int *)> closer(&fd, [](int *f) { close(*f); });
         struct stat st {};
-        if (fstat(fileno(f), &st) != 0 || (st.st_mode & kGroupOrOtherAccess) != 0) {
-            syslog(LOG_ERR, "getuserinfo(): %s is readable by others, refusing to use it",
-                   path.c_str());
+        const char *problem = nullptr;
+        if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) problem = "is not a regular file";
+        else if ((st.st_mode & kGroupOrOtherAccess) != 0) problem = "is readable by others";
+        else if (st.st_size > kMaxUsersFile) problem = "is larger than 1 MiB";
+        if (problem != nullptr) {
+            syslog(LOG_ERR, "getuserinfo(): %s %s, refusing to use it", path.c_str(), problem);
             return kError;
         }
-        char *line = nullptr;
-        std::size_t capacity = 0;
-        std::unique_ptr<char *, void (*)(char **)> line_owner(&line,
-                                                              [](char **p) { std::free(*p); });
+        wiped_buffer file;
+        file.bytes.resize(static_cast<std::size_t>(st.st_size));
+        std::size_t got = 0;
+        while (got < file.bytes.size()) {
+            ssize_t n = read(fd, file.bytes.data() + got, file.bytes.size() - got);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            got += static_cast<std::size_t>(n);
+        }
+        std::string_view text(file.bytes.data(), got);
         std::string_view wanted(name);
-        while (getline(&line, &capacity, f) >= 0) {
-            std::string_view text(line);
-            if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
-            std::size_t colon = text.find(':');
-            if (colon == std::string_view::npos || text.substr(0, colon) != wanted) continue;
-            std::string_view password = text.substr(colon + 1);
+        while (!text.empty()) {
+            std::string_view line = text.substr(0, text.find('\n'));
+            text.remove_prefix(std::min(text.size(), line.size() + 1));
+            std::size_t colon = line.find(':');
+            if (colon == std::string_view::npos || line.substr(0, colon) != wanted) continue;
+            std::string_view password = line.substr(colon + 1);
             auto *out = static_cast<unsigned char *>(record);
             std::memset(out, 0, DS_USERINFO_SIZE);
             std::size_t room = DS_USERINFO_SIZE - DS_USERINFO_PASSWORD - 1;

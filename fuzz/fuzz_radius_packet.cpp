@@ -12,7 +12,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         for (const auto &a : p->attributes) total += radius::kAttrHeader + a.value.size();
         if (total > size || total > radius::kMaxPacket) std::abort();
     }
-    radius::authenticator auth{};
-    radius::check_reply(data, size, size > 1 ? data[1] : 0, auth, "secret", true);
+    // Both kinds of reply, with the identifier matched so every check runs.
+    for (bool accounting : {false, true}) {
+        radius::reply_expectation want{size > 1 ? data[1] : uint8_t{0}, radius::authenticator{}, accounting,
+                                       !accounting};
+        radius::check_reply(data, size, want, "secret");
+    }
     return 0;
 }

@@ -6,7 +6,6 @@
 #include <security/pam_appl.h>
 #include <security/pam_ext.h>
 #include <security/pam_modules.h>
-#include <sys/random.h>
 #include <syslog.h>
 
 #include <chrono>
@@ -14,6 +13,7 @@
 #include <string>
 
 #include "pam/env.h"
+#include "pam/secret.h"
 #include "pam/radius/attrs.h"
 #include "pam/radius/client.h"
 
@@ -23,6 +23,8 @@ constexpr const char *kSessionKey = "dsradius-acct-session";
 constexpr std::size_t kSessionIdBytes = 16;
 constexpr int kChapMd5 = 5;
 constexpr const char *kPasswordPrompt = "Password: ";
+constexpr const char *kChapKeys[] = {"CHAP_ALGORITHM", "CHAP_ID", "CHAP_CHALLENGE_HEX",
+                                     "CHAP_RESPONSE_HEX"};
 
 std::optional<radius::config> configure(int argc, const char **argv) {
     std::string path = radius::kDefaultConfig;
@@ -41,66 +43,79 @@ std::string user_of(pam_handle_t *pamh) {
     return {};
 }
 
-radius::authenticator random_authenticator() {
-    radius::authenticator a{};
-    if (getrandom(a.data(), a.size(), 0) != static_cast<ssize_t>(a.size()))
-        a.fill(static_cast<uint8_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
-    return a;
-}
-
 // How the request proves the user: PAP password or CHAP response.
 struct credential {
     bool chap = false;
-    std::string password;                 // PAP
+    secret::string password;               // PAP
     std::string chap_password, challenge;  // CHAP: id byte + response, challenge
 };
 
+// A request with any CHAP attribute is CHAP, whatever else it holds: the peer
+// must not turn an empty CHAP response into a PAP login.
+bool is_chap(pam_handle_t *pamh) {
+    for (const char *key : kChapKeys)
+        if (pam_getenv(pamh, key) != nullptr) return true;
+    return false;
+}
+
+// Returns the CHAP credential, or nothing (logged) when it is not a CHAP-MD5 response.
+std::optional<credential> chap_credential(pam_handle_t *pamh, const std::string &user) {
+    auto algorithm = radius::counter(pamh, "CHAP_ALGORITHM");
+    if (!algorithm || *algorithm != kChapMd5) {
+        syslog(LOG_ERR, "pam_dsradius: CHAP algorithm %s for %s is not supported (only MD5, 5)",
+               pamenv::get(pamh, "CHAP_ALGORITHM").value_or("(none)").c_str(), user.c_str());
+        return std::nullopt;
+    }
+    auto id = radius::counter(pamh, "CHAP_ID");
+    auto response = pamenv::from_hex(pamenv::get(pamh, "CHAP_RESPONSE_HEX").value_or(""));
+    auto challenge = pamenv::from_hex(pamenv::get(pamh, "CHAP_CHALLENGE_HEX").value_or(""));
+    if (!id || !response || response->size() != radius::kChapResponseSize || !challenge ||
+        challenge->empty() || challenge->size() > radius::kMaxAttrValue) {
+        syslog(LOG_ERR, "pam_dsradius: malformed or empty CHAP response for %s; refused, no password sent",
+               user.c_str());
+        return std::nullopt;
+    }
+    credential c;
+    c.chap = true;
+    c.chap_password = std::string(1, static_cast<char>(*id & 0xff)) + *response;
+    c.challenge = *challenge;
+    return c;
+}
+
 // Returns the credential, or a PAM error code when there is none to send.
 std::optional<credential> credential_of(pam_handle_t *pamh, const std::string &user, int &error) {
+    error = PAM_AUTH_ERR;
+    if (is_chap(pamh)) return chap_credential(pamh, user);
     credential c;
-    auto response = pamenv::get(pamh, "CHAP_RESPONSE_HEX");
-    if (response && !response->empty()) {
-        auto algorithm = radius::counter(pamh, "CHAP_ALGORITHM");
-        if (!algorithm || *algorithm != kChapMd5) {
-            syslog(LOG_ERR, "pam_dsradius: CHAP algorithm %s for %s is not supported (only MD5, 5)",
-                   pamenv::get(pamh, "CHAP_ALGORITHM").value_or("(none)").c_str(), user.c_str());
-            error = PAM_AUTH_ERR;
-            return std::nullopt;
-        }
-        auto id = radius::counter(pamh, "CHAP_ID");
-        auto bytes = pamenv::from_hex(*response);
-        auto challenge = pamenv::from_hex(pamenv::get(pamh, "CHAP_CHALLENGE_HEX").value_or(""));
-        if (!id || !bytes || bytes->size() != radius::kChapResponseSize || !challenge ||
-            challenge->empty() || challenge->size() > radius::kMaxAttrValue) {
-            syslog(LOG_ERR, "pam_dsradius: malformed CHAP attributes for %s", user.c_str());
-            error = PAM_AUTH_ERR;
-            return std::nullopt;
-        }
-        c.chap = true;
-        c.chap_password = std::string(1, static_cast<char>(*id & 0xff)) + *bytes;
-        c.challenge = *challenge;
-        return c;
-    }
-    if (auto password = pamenv::get(pamh, "USER_PASSWORD")) {
-        c.password = *password;
+    if (const char *password = pam_getenv(pamh, "USER_PASSWORD")) {
+        c.password.assign(password);
         return c;
     }
     // Another application: ask for the password.
-    const char *answer = nullptr;
-    int rc = pam_prompt(pamh, PAM_PROMPT_ECHO_OFF, const_cast<char **>(&answer), "%s", kPasswordPrompt);
+    char *answer = nullptr;
+    int rc = pam_prompt(pamh, PAM_PROMPT_ECHO_OFF, &answer, "%s", kPasswordPrompt);
     if (rc != PAM_SUCCESS || answer == nullptr) {
-        error = rc == PAM_SUCCESS ? PAM_AUTH_ERR : rc;
+        if (rc != PAM_SUCCESS) error = rc;
+        std::free(answer);
         return std::nullopt;
     }
-    c.password = answer;
-    std::memset(const_cast<char *>(answer), 0, std::strlen(answer));
-    std::free(const_cast<char *>(answer));
+    c.password.assign(answer);
+    secret::wipe(answer, std::strlen(answer));
+    std::free(answer);
     return c;
+}
+
+// Returns a fresh random Request Authenticator, or nothing (logged).
+std::optional<radius::authenticator> random_authenticator() {
+    radius::authenticator a{};
+    if (!radius::random_bytes(a.data(), a.size())) return std::nullopt;
+    return a;
 }
 
 int authenticate(pam_handle_t *pamh, const radius::config &cfg) {
     std::string user = user_of(pamh);
     if (user.empty()) return PAM_USER_UNKNOWN;
+    if (!radius::user_name_fits(user)) return PAM_AUTH_ERR;
     int error = PAM_AUTH_ERR;
     auto cred = credential_of(pamh, user, error);
     if (!cred) return error;
@@ -108,13 +123,15 @@ int authenticate(pam_handle_t *pamh, const radius::config &cfg) {
         syslog(LOG_ERR, "pam_dsradius: password of %s longer than %zu bytes", user.c_str(), radius::kMaxPassword);
         return PAM_AUTH_ERR;
     }
-    auto build = [&](const radius::server &s, uint8_t id, unsigned, radius::authenticator &auth)
-        -> std::optional<std::vector<uint8_t>> {
+    auto build = [&](const radius::server &s, const sockaddr_storage &local, uint8_t id,
+                     unsigned) -> std::optional<radius::request_bytes> {
         radius::packet p;
         p.code = radius::access_request;
         p.identifier = id;
-        p.auth = auth = random_authenticator();
-        radius::add_user_attributes(pamh, cfg, user, p);
+        auto auth = random_authenticator();
+        if (!auth) return std::nullopt;
+        p.auth = *auth;
+        if (!radius::add_user_attributes(pamh, cfg, user, local, p)) return std::nullopt;
         if (cred->chap) {
             p.add(radius::chap_password, cred->chap_password);
             p.add(radius::chap_challenge, cred->challenge);
@@ -123,42 +140,48 @@ int authenticate(pam_handle_t *pamh, const radius::config &cfg) {
             if (!hidden) return std::nullopt;
             p.add(radius::user_password, *hidden);
         }
-        return radius::encode_access_request(p, s.secret);
+        auto bytes = radius::encode_access_request(p, s.secret);
+        if (!bytes) return std::nullopt;
+        return radius::request_bytes{std::move(*bytes), p.auth};
     };
     auto start = std::chrono::steady_clock::now();
-    auto reply = radius::exchange(cfg, radius::service::authentication, build);
-    cred->password.assign(cred->password.size(), '\0');
-    if (!reply) {
+    auto result = radius::exchange(cfg, radius::service::authentication, build);
+    if (result.how == radius::outcome::failed) {
+        syslog(LOG_ERR, "pam_dsradius: authentication of %s failed closed: no request sent or no reply trusted",
+               user.c_str());
+        return PAM_AUTHINFO_UNAVAIL;
+    }
+    if (result.how == radius::outcome::no_answer) {
         auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
         syslog(LOG_ERR, "pam_dsradius: no RADIUS server answered for %s (gave up after %lld ms)",
                user.c_str(), static_cast<long long>(waited.count()));
         return PAM_AUTHINFO_UNAVAIL;
     }
-    if (reply->code != radius::access_accept) {
+    if (result.reply.code != radius::access_accept) {
         syslog(LOG_NOTICE, "pam_dsradius: %s refused by the RADIUS server", user.c_str());
         return PAM_AUTH_ERR;
     }
-    radius::apply_accept(pamh, *reply);
+    radius::apply_accept(pamh, result.reply);
     return PAM_SUCCESS;
 }
 
 void free_session(pam_handle_t *, void *data, int) { delete static_cast<std::string *>(data); }
 
-std::string new_session_id() {
+// Returns a random Acct-Session-Id, or nothing (logged).
+std::optional<std::string> new_session_id() {
     unsigned char bytes[kSessionIdBytes] = {};
-    if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes))
-        std::memset(bytes, 0, sizeof bytes);
+    if (!radius::random_bytes(bytes, sizeof bytes)) return std::nullopt;
     return pamenv::to_hex(std::string_view(reinterpret_cast<char *>(bytes), sizeof bytes));
 }
 
 int account(pam_handle_t *pamh, const radius::config &cfg, uint32_t status, const std::string &session_id) {
     std::string user = user_of(pamh);
-    auto build = [&](const radius::server &s, uint8_t id, unsigned delay, radius::authenticator &auth)
-        -> std::optional<std::vector<uint8_t>> {
+    auto build = [&](const radius::server &s, const sockaddr_storage &local, uint8_t id,
+                     unsigned delay) -> std::optional<radius::request_bytes> {
         radius::packet p;
         p.code = radius::accounting_request;
         p.identifier = id;
-        radius::add_user_attributes(pamh, cfg, user, p);
+        if (!radius::add_user_attributes(pamh, cfg, user, local, p)) return std::nullopt;
         p.add_u32(radius::acct_status_type, status);
         p.add(radius::acct_session_id, session_id);
         if (auto authentic = radius::counter(pamh, "ACCT_AUTHENTICD")) p.add_u32(radius::acct_authentic, *authentic);
@@ -174,12 +197,15 @@ int account(pam_handle_t *pamh, const radius::config &cfg, uint32_t status, cons
         }
         p.add_u32(radius::acct_delay_time, delay);
         auto bytes = radius::encode_accounting_request(p, s.secret);
-        auth = p.auth;
-        return bytes;
+        if (!bytes) return std::nullopt;
+        return radius::request_bytes{std::move(*bytes), p.auth};
     };
-    if (radius::exchange(cfg, radius::service::accounting, build)) return PAM_SUCCESS;
-    syslog(LOG_ERR, "pam_dsradius: accounting %s for %s (session %s) not acknowledged by any server",
-           status == radius::kAcctStart ? "start" : "stop", user.c_str(), session_id.c_str());
+    auto result = radius::exchange(cfg, radius::service::accounting, build);
+    if (result.how == radius::outcome::answered) return PAM_SUCCESS;
+    syslog(LOG_ERR, "pam_dsradius: accounting %s for %s (session %s) %s",
+           status == radius::kAcctStart ? "start" : "stop", user.c_str(), session_id.c_str(),
+           result.how == radius::outcome::failed ? "failed closed: no request sent or no reply trusted"
+                                                 : "not acknowledged by any server");
     return PAM_SESSION_ERR;
 }
 
@@ -205,7 +231,9 @@ DS_PAM_ENTRY int pam_sm_open_session(pam_handle_t *pamh, int, int argc, const ch
     try {
         auto cfg = configure(argc, argv);
         if (!cfg) return PAM_SESSION_ERR;
-        auto *id = new std::string(new_session_id());
+        auto session_id = new_session_id();
+        if (!session_id) return PAM_SESSION_ERR;
+        auto *id = new std::string(*session_id);
         if (pam_set_data(pamh, kSessionKey, id, free_session) != PAM_SUCCESS) {
             delete id;
             return PAM_SESSION_ERR;

@@ -2,20 +2,107 @@
 // A misbehaving RADIUS server for tests: answers each request on the given
 // port in one way, correct or broken, until killed.
 //   radius-fake PORT SECRET MODE
-// MODE: good, silent, wrong-id, bad-auth, no-ma, bad-ma, truncated, overlong-attr,
-// every-second (answers only every second request). With FAKE_LOG set, each
-// request's identifier and Acct-Delay-Time are appended to that file.
+// MODE: good, silent, wrong-id, bad-auth, no-ma, bad-ma, ma-short, ma-twice,
+// zero-auth (authenticators of zero octets, as a forger without the secret
+// would send), truncated, overlong-attr, every-second (answers only every
+// second request), late (answers each request after FAKE_DELAY_MS, default
+// 1500), acct-signed (signs Accounting-Responses over zero octets). With
+// FAKE_LOG set, one line per request is appended to that file: identifier,
+// Acct-Delay-Time, NAS address, whether a User-Password came, and an MD5 of
+// the whole packet (equal for byte-identical retransmissions).
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <string>
 
+#include "pam/env.h"
 #include "tests/radius_reply.h"
+
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+constexpr int kDefaultDelayMs = 1500;
+constexpr std::size_t kTruncatedSize = 15;
+constexpr uint8_t kOverlongLength = 250;
+constexpr std::size_t kShortMa = 8;
+const std::string kMtu1234("\0\0\x04\xd2", 4);
+
+struct pending {
+    clock_type::time_point due;
+    std::vector<uint8_t> bytes;
+    sockaddr_in to;
+};
+
+std::string nas_of(const radius::packet &p) {
+    char text[INET6_ADDRSTRLEN] = "none";
+    if (auto v = p.first(radius::nas_ip_address); v && v->size() == 4)
+        inet_ntop(AF_INET, v->data(), text, sizeof text);
+    else if (auto v6 = p.first(radius::nas_ipv6_address); v6 && v6->size() == 16)
+        inet_ntop(AF_INET6, v6->data(), text, sizeof text);
+    return text;
+}
+
+void log_request(const char *path, const uint8_t *request, std::size_t size) {
+    auto decoded = radius::decode(request, size);
+    std::string delay = "none", nas = "none", password = "no";
+    if (decoded) {
+        if (auto v = decoded->first(radius::acct_delay_time); v && v->size() == 4)
+            delay = std::to_string(static_cast<unsigned char>((*v)[3]));
+        nas = nas_of(*decoded);
+        if (decoded->first(radius::user_password)) password = "yes";
+    }
+    auto digest = radius_test::must(radius::md5({std::string_view(reinterpret_cast<const char *>(request), size)}));
+    if (std::FILE *f = std::fopen(path, "a")) {
+        std::fprintf(f, "id=%u delay=%s nas=%s password=%s packet=%s\n", request[1], delay.c_str(), nas.c_str(),
+                     password.c_str(),
+                     pamenv::to_hex(std::string_view(reinterpret_cast<char *>(digest.data()), digest.size())).c_str());
+        std::fclose(f);
+    }
+}
+
+// Returns the reply MODE gives to `request`, or nothing for no reply.
+std::optional<std::vector<uint8_t>> answer(const std::string &mode, const std::string &secret,
+                                           const uint8_t *request) {
+    radius::authenticator auth{};
+    std::memcpy(auth.data(), request + radius::kAuthOffset, auth.size());
+    uint8_t id = request[1];
+    bool accounting = request[0] == radius::accounting_request;
+    uint8_t code = accounting ? radius::accounting_response : radius::access_accept;
+    std::vector<radius::attribute> attrs;
+    if (!accounting) attrs.push_back({radius::framed_mtu, kMtu1234});
+    radius_test::reply_shape shape;
+    shape.with_ma = accounting ? mode == "acct-signed" : mode != "no-ma";
+    shape.ma_over_zero = accounting;
+    if (mode == "ma-short") shape.ma_size = kShortMa;
+    if (mode == "ma-twice") shape.ma_count = 2;
+    auto reply = radius_test::reply(code, mode == "wrong-id" ? id + 1 : id, auth, attrs, secret, shape);
+    if (mode == "bad-auth") reply[radius::kAuthOffset + 1] ^= 0xff;
+    if (mode == "bad-ma") {
+        reply[reply.size() - 1] ^= 0xff;
+        std::memcpy(reply.data() + radius::kAuthOffset, auth.data(), auth.size());
+        auto digest = radius_test::must(
+            radius::md5({std::string_view(reinterpret_cast<char *>(reply.data()), reply.size()), secret}));
+        std::memcpy(reply.data() + radius::kAuthOffset, digest.data(), digest.size());
+    }
+    if (mode == "zero-auth") {
+        std::memset(reply.data() + radius::kAuthOffset, 0, radius::kAuthenticatorSize);
+        std::memset(reply.data() + reply.size() - radius::kMessageAuthenticatorSize, 0,
+                    radius::kMessageAuthenticatorSize);
+    }
+    if (mode == "truncated") reply.resize(kTruncatedSize);
+    if (mode == "overlong-attr") reply[radius::kHeaderSize + 1] = kOverlongLength;
+    return reply;
+}
+
+}  // namespace
 
 int main(int argc, char **argv) {
     if (argc != 4) {
@@ -33,43 +120,38 @@ int main(int argc, char **argv) {
         return 1;
     }
     const char *log_path = std::getenv("FAKE_LOG");
+    const char *delay_text = std::getenv("FAKE_DELAY_MS");
+    auto delay = std::chrono::milliseconds(delay_text ? std::atoi(delay_text) : kDefaultDelayMs);
+    std::deque<pending> queue;
     unsigned received = 0;
     for (;;) {
+        int wait_ms = -1;
+        if (!queue.empty())
+            wait_ms = static_cast<int>(std::max<long long>(
+                0, std::chrono::duration_cast<std::chrono::milliseconds>(queue.front().due - clock_type::now())
+                       .count()));
+        pollfd p{fd, POLLIN, 0};
+        int ready = poll(&p, 1, wait_ms);
+        while (!queue.empty() && queue.front().due <= clock_type::now()) {
+            const pending &due = queue.front();
+            sendto(fd, due.bytes.data(), due.bytes.size(), 0, reinterpret_cast<const sockaddr *>(&due.to),
+                   sizeof due.to);
+            queue.pop_front();
+        }
+        if (ready <= 0) continue;
         uint8_t request[radius::kMaxPacket];
         sockaddr_in from{};
         socklen_t from_len = sizeof from;
         ssize_t got = recvfrom(fd, request, sizeof request, 0, reinterpret_cast<sockaddr *>(&from), &from_len);
         if (got < static_cast<ssize_t>(radius::kHeaderSize) || mode == "silent") continue;
-        if (log_path != nullptr) {
-            auto decoded = radius::decode(request, static_cast<std::size_t>(got));
-            std::string delay = "none";
-            if (decoded) {
-                if (auto v = decoded->first(radius::acct_delay_time); v && v->size() == 4)
-                    delay = std::to_string(static_cast<unsigned char>((*v)[3]));
-            }
-            if (std::FILE *f = std::fopen(log_path, "a")) {
-                std::fprintf(f, "id=%u delay=%s\n", request[1], delay.c_str());
-                std::fclose(f);
-            }
-        }
+        if (log_path != nullptr) log_request(log_path, request, static_cast<std::size_t>(got));
         if (mode == "every-second" && ++received % 2 == 1) continue;
-        radius::authenticator auth{};
-        std::memcpy(auth.data(), request + 4, auth.size());
-        uint8_t id = request[1];
-        uint8_t code = request[0] == radius::accounting_request ? radius::accounting_response : radius::access_accept;
-        std::vector<radius::attribute> attrs;
-        if (code == radius::access_accept) attrs.push_back({radius::framed_mtu, std::string("\0\0\x04\xd2", 4)});
-        auto reply = radius_test::reply(code, mode == "wrong-id" ? id + 1 : id, auth, attrs, secret,
-                                        mode != "no-ma" && code == radius::access_accept);
-        if (mode == "bad-auth") reply[5] ^= 0xff;
-        if (mode == "bad-ma") {
-            reply[reply.size() - 1] ^= 0xff;
-            std::memcpy(reply.data() + 4, auth.data(), auth.size());
-            auto digest = radius::md5({std::string_view(reinterpret_cast<char *>(reply.data()), reply.size()), secret});
-            std::memcpy(reply.data() + 4, digest.data(), digest.size());
+        auto reply = answer(mode, secret, request);
+        if (!reply) continue;
+        if (mode == "late") {
+            queue.push_back({clock_type::now() + delay, std::move(*reply), from});
+            continue;
         }
-        if (mode == "truncated") reply.resize(15);
-        if (mode == "overlong-attr") reply[radius::kHeaderSize + 1] = 250;
-        sendto(fd, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr *>(&from), from_len);
+        sendto(fd, reply->data(), reply->size(), 0, reinterpret_cast<sockaddr *>(&from), from_len);
     }
 }

@@ -3,43 +3,56 @@
 // answer correctly or break one piece at a time.
 #pragma once
 
-#include <cstring>
 #include <openssl/hmac.h>
+
+#include <cstring>
+#include <stdexcept>
 
 #include "pam/radius/packet.h"
 
 namespace radius_test {
 
-// Returns a signed reply (Message-Authenticator unless `with_ma` is false).
+// How the reply is signed; the defaults give a correct, signed reply.
+struct reply_shape {
+    bool with_ma = true;            // carry a Message-Authenticator
+    bool ma_over_zero = false;      // sign it over 16 zero octets (accounting replies)
+    std::size_t ma_size = 16;       // octets in its value; anything but 16 is hostile
+    int ma_count = 1;               // how many of them
+};
+
+inline radius::authenticator must(std::optional<radius::authenticator> digest) {
+    if (!digest) throw std::runtime_error("digest failed in a test");
+    return *digest;
+}
+
+// Returns the reply to a request with `request_auth`, signed with `secret`.
 inline std::vector<uint8_t> reply(uint8_t code, uint8_t id, const radius::authenticator &request_auth,
                                   const std::vector<radius::attribute> &attrs, std::string_view secret,
-                                  bool with_ma = true) {
-    radius::packet p;
-    p.code = code;
-    p.identifier = id;
-    p.auth = request_auth;
-    p.attributes = attrs;
-    if (with_ma) p.add(radius::message_authenticator, std::string(16, '\0'));
+                                  const reply_shape &shape = {}) {
     std::vector<uint8_t> out(radius::kHeaderSize);
     out[0] = code;
     out[1] = id;
-    std::memcpy(out.data() + 4, request_auth.data(), 16);
-    std::size_t ma_at = 0;
-    for (const auto &a : p.attributes) {
-        out.push_back(a.type);
-        out.push_back(static_cast<uint8_t>(a.value.size() + 2));
-        if (a.type == radius::message_authenticator) ma_at = out.size();
-        out.insert(out.end(), a.value.begin(), a.value.end());
-    }
+    std::vector<std::size_t> ma_at;
+    auto append = [&](uint8_t type, const std::string &value) {
+        out.push_back(type);
+        out.push_back(static_cast<uint8_t>(value.size() + radius::kAttrHeader));
+        if (type == radius::message_authenticator) ma_at.push_back(out.size());
+        out.insert(out.end(), value.begin(), value.end());
+    };
+    for (const auto &a : attrs) append(a.type, a.value);
+    if (shape.with_ma)
+        for (int i = 0; i < shape.ma_count; ++i)
+            append(radius::message_authenticator, std::string(shape.ma_size, '\0'));
     out[2] = static_cast<uint8_t>(out.size() >> 8);
     out[3] = static_cast<uint8_t>(out.size());
-    if (with_ma) {
-        unsigned len = 0;
-        HMAC(EVP_md5(), secret.data(), static_cast<int>(secret.size()), out.data(), out.size(),
-             out.data() + ma_at, &len);
+    if (!shape.ma_over_zero) std::memcpy(out.data() + radius::kAuthOffset, request_auth.data(), 16);
+    if (shape.with_ma && shape.ma_size == radius::kMessageAuthenticatorSize) {
+        auto mac = must(radius::hmac_md5(secret, out.data(), out.size()));
+        std::memcpy(out.data() + ma_at.front(), mac.data(), mac.size());
     }
-    auto digest = radius::md5({std::string_view(reinterpret_cast<char *>(out.data()), out.size()), secret});
-    std::memcpy(out.data() + 4, digest.data(), 16);
+    std::memcpy(out.data() + radius::kAuthOffset, request_auth.data(), 16);
+    auto digest = must(radius::md5({std::string_view(reinterpret_cast<char *>(out.data()), out.size()), secret}));
+    std::memcpy(out.data() + radius::kAuthOffset, digest.data(), 16);
     return out;
 }
 

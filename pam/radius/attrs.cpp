@@ -2,6 +2,7 @@
 #include "pam/radius/attrs.h"
 
 #include <arpa/inet.h>
+#include <netinet/in.h>
 #include <syslog.h>
 
 #include <cerrno>
@@ -54,10 +55,30 @@ std::optional<uint32_t> counter(pam_handle_t *pamh, const char *key) {
     return static_cast<uint32_t>(v);
 }
 
-void add_user_attributes(pam_handle_t *pamh, const config &c, const std::string &user, packet &p) {
+bool user_name_fits(const std::string &user) {
+    if (user.size() <= kMaxAttrValue) return true;
+    syslog(LOG_ERR, "pam_dsradius: user name of %zu bytes does not fit User-Name (at most %zu); refused",
+           user.size(), kMaxAttrValue);
+    return false;
+}
+
+bool add_user_attributes(pam_handle_t *pamh, const config &c, const std::string &user,
+                         const sockaddr_storage &local, packet &p) {
+    if (!user_name_fits(user)) return false;
     p.add(user_name, user);
     if (!c.nas_identifier.empty()) p.add(nas_identifier, c.nas_identifier);
     if (c.nas_ip) p.add(nas_ip_address, std::string(reinterpret_cast<const char *>(&*c.nas_ip), kU32));
+    if (c.nas_ipv6) p.add(nas_ipv6_address, std::string(reinterpret_cast<const char *>(&*c.nas_ipv6), kIpv6Size));
+    // RFC 2865 section 5.4: a request names its NAS; the source address will do.
+    if (c.nas_identifier.empty() && !c.nas_ip && !c.nas_ipv6) {
+        if (local.ss_family == AF_INET) {
+            const auto &a = reinterpret_cast<const sockaddr_in &>(local).sin_addr;
+            p.add(nas_ip_address, std::string(reinterpret_cast<const char *>(&a), kU32));
+        } else if (local.ss_family == AF_INET6) {
+            const auto &a = reinterpret_cast<const sockaddr_in6 &>(local).sin6_addr;
+            p.add(nas_ipv6_address, std::string(reinterpret_cast<const char *>(&a), kIpv6Size));
+        }
+    }
     struct numeric { const char *key; uint8_t type; };
     for (numeric n : {numeric{"NAS_PORT", nas_port}, numeric{"NAS_PORT_TYPE", nas_port_type},
                       numeric{"SERVICE_TYPE", service_type}, numeric{"FRAMED_PROTOCOL", framed_protocol}})
@@ -65,6 +86,7 @@ void add_user_attributes(pam_handle_t *pamh, const config &c, const std::string 
     const void *tty = nullptr;
     if (pam_get_item(pamh, PAM_TTY, &tty) == PAM_SUCCESS && tty != nullptr)
         p.add(nas_port_id, static_cast<const char *>(tty));
+    return true;
 }
 
 void apply_accept(pam_handle_t *pamh, const packet &accept) {

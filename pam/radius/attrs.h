@@ -3,6 +3,7 @@
 #pragma once
 
 #include <security/pam_appl.h>
+#include <sys/socket.h>
 
 #include <optional>
 #include <string>
@@ -12,8 +13,15 @@
 
 namespace radius {
 
-// Adds the user and NAS attributes every request carries.
-void add_user_attributes(pam_handle_t *pamh, const config &c, const std::string &user, packet &p);
+// Returns whether `user` fits a User-Name attribute (logged when not).
+bool user_name_fits(const std::string &user);
+
+// Adds the user and NAS attributes every request carries; without a
+// configured NAS identity, `local` (the request's source address) is sent as
+// NAS-IP-Address or NAS-IPv6-Address. Returns false (logged) when the user
+// name does not fit an attribute: such a request is never sent.
+bool add_user_attributes(pam_handle_t *pamh, const config &c, const std::string &user,
+                         const sockaddr_storage &local, packet &p);
 
 // Moves the authorization in an Access-Accept into the environment.
 void apply_accept(pam_handle_t *pamh, const packet &accept);

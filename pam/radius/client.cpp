@@ -2,31 +2,47 @@
 #include "pam/radius/client.h"
 
 #include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <syslog.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/random.h>
-#include <sys/socket.h>
-#include <syslog.h>
-#include <unistd.h>
 
 namespace radius {
 
 namespace {
 
 using clock = std::chrono::steady_clock;
+constexpr int kNoSocket = -1;
 
-struct scoped_socket {
-    int fd = -1;
-    ~scoped_socket() {
-        if (fd >= 0) close(fd);
+// One socket per server, each kept open until the exchange ends so that a
+// late reply to an earlier server's try is still heard.
+struct server_sockets {
+    std::vector<int> fds;
+    explicit server_sockets(std::size_t n) : fds(n, kNoSocket) {}
+    ~server_sockets() {
+        for (int fd : fds)
+            if (fd != kNoSocket) close(fd);
+    }
+    void drop(std::size_t server) {
+        if (fds[server] != kNoSocket) close(fds[server]);
+        fds[server] = kNoSocket;
     }
 };
 
-// Returns a socket connected to the server's port for `kind`, or -1.
-int connect_to(const server &s, service kind) {
+// A request on the wire: which server, and what its replies must answer.
+struct sent_try {
+    std::size_t server;
+    uint8_t identifier;
+    authenticator auth;
+};
+
+// Returns a socket connected to the server's port for `kind`, with its own
+// address in `local`, or kNoSocket.
+int connect_to(const server &s, service kind, sockaddr_storage &local) {
     unsigned port = kind == service::authentication ? s.auth_port : s.acct_port;
     sockaddr_storage addr{};
     socklen_t len = 0;
@@ -41,21 +57,19 @@ int connect_to(const server &s, service kind) {
         v6->sin6_port = htons(static_cast<uint16_t>(port));
         len = sizeof *v6;
     } else {
-        return -1;
+        return kNoSocket;
     }
     int fd = socket(addr.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    if (connect(fd, reinterpret_cast<sockaddr *>(&addr), len) != 0) {
+    if (fd < 0) return kNoSocket;
+    socklen_t local_len = sizeof local;
+    if (connect(fd, reinterpret_cast<sockaddr *>(&addr), len) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr *>(&local), &local_len) != 0) {
+        int saved = errno;
         close(fd);
-        return -1;
+        errno = saved;
+        return kNoSocket;
     }
     return fd;
-}
-
-uint8_t random_identifier() {
-    uint8_t id = 0;
-    if (getrandom(&id, sizeof id, 0) != sizeof id) id = static_cast<uint8_t>(clock::now().time_since_epoch().count());
-    return id;
 }
 
 bool expected_code(service kind, uint8_t code) {
@@ -63,70 +77,141 @@ bool expected_code(service kind, uint8_t code) {
     return code == access_accept || code == access_reject || code == access_challenge;
 }
 
-}  // namespace
+const char *kind_name(service kind) {
+    return kind == service::authentication ? "authentication" : "accounting";
+}
 
-std::optional<packet> exchange(const config &c, service kind, const request_builder &build) {
-    const auto start = clock::now();
-    const auto overall = start + std::chrono::milliseconds(c.total_timeout_ms);
-    // An accounting reply carries no Message-Authenticator by custom.
-    bool require_ma = kind == service::authentication && c.require_message_authenticator;
-    for (const server &s : c.servers) {
-        scoped_socket sock{connect_to(s, kind)};
-        if (sock.fd < 0) {
-            syslog(LOG_ERR, "pam_dsradius: cannot reach server %s: %m", s.address.c_str());
-            continue;
-        }
-        for (unsigned attempt = 0; attempt <= s.retries; ++attempt) {
-            if (clock::now() >= overall) return std::nullopt;
-            uint8_t id = random_identifier();
-            unsigned delay = static_cast<unsigned>(
-                std::chrono::duration_cast<std::chrono::seconds>(clock::now() - start).count());
-            authenticator request_auth{};
-            auto bytes = build(s, id, delay, request_auth);
-            if (!bytes) return std::nullopt;
-            if (send(sock.fd, bytes->data(), bytes->size(), 0) < 0) {
-                syslog(LOG_ERR, "pam_dsradius: send to %s: %m", s.address.c_str());
-                break;
+class exchange_run {
+public:
+    exchange_run(const config &c, service kind)
+        : c_(c), kind_(kind), sockets_(c.servers.size()),
+          require_ma_(kind == service::authentication && c.require_message_authenticator) {}
+
+    exchange_result run(const request_builder &build) {
+        const auto start = clock::now();
+        const auto overall = start + std::chrono::milliseconds(c_.total_timeout_ms);
+        for (std::size_t si = 0; si < c_.servers.size(); ++si) {
+            const server &s = c_.servers[si];
+            sockaddr_storage local{};
+            int fd = connect_to(s, kind_, local);
+            if (fd == kNoSocket) {
+                syslog(LOG_ERR, "pam_dsradius: cannot reach server %s: %m", s.address.c_str());
+                continue;
             }
-            const auto sent = clock::now();
-            auto deadline = std::min(sent + std::chrono::milliseconds(s.timeout_ms), overall);
+            sockets_.fds[si] = fd;
+            std::optional<request_bytes> request;
             bool refused = false;
-            while (!refused) {
-                auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now());
-                if (left.count() <= 0) break;
-                pollfd p{sock.fd, POLLIN, 0};
-                int ready = poll(&p, 1, static_cast<int>(left.count()));
-                if (ready < 0 && errno == EINTR) continue;
-                if (ready <= 0) break;
-                uint8_t reply[kMaxPacket];
-                ssize_t got = recv(sock.fd, reply, sizeof reply, 0);
-                if (got < 0) {
-                    refused = errno == ECONNREFUSED;
-                    continue;
+            for (unsigned attempt = 0; attempt <= s.retries && !refused; ++attempt) {
+                if (clock::now() >= overall) return {};
+                // Accounting tries differ (Acct-Delay-Time); authentication
+                // retransmits the very same packet to the same server.
+                if (!request || kind_ == service::accounting) {
+                    uint8_t id = 0;
+                    if (!random_bytes(&id, sizeof id)) return failed();
+                    unsigned delay = static_cast<unsigned>(
+                        std::chrono::duration_cast<std::chrono::seconds>(clock::now() - start).count());
+                    request = build(s, local, id, delay);
+                    if (!request) return failed();
+                    tries_.push_back({si, id, request->auth});
                 }
-                packet decoded;
-                reply_check verdict = check_reply(reply, static_cast<std::size_t>(got), id, request_auth,
-                                                  s.secret, require_ma, &decoded);
-                bool valid = verdict == reply_check::ok;
-                if (valid && expected_code(kind, decoded.code)) {
-                    auto us = std::chrono::duration_cast<std::chrono::microseconds>(clock::now() - sent);
-                    syslog(LOG_DEBUG, "pam_dsradius: %s answered by %s in %lld us",
-                           kind == service::authentication ? "authentication" : "accounting",
-                           s.address.c_str(), static_cast<long long>(us.count()));
-                    return decoded;
+                sent_ = clock::now();
+                if (send(fd, request->bytes.data(), request->bytes.size(), 0) < 0) {
+                    syslog(LOG_ERR, "pam_dsradius: send to %s: %m", s.address.c_str());
+                    break;
                 }
-                syslog(LOG_WARNING, "pam_dsradius: ignoring %s reply from %s",
-                       valid ? "unexpected" : describe(verdict), s.address.c_str());
+                auto deadline = std::min(sent_ + std::chrono::milliseconds(s.timeout_ms), overall);
+                refused = wait_for_replies(si, deadline);
+                if (result_) return *result_;
             }
-            if (refused) {
+            if (refused)
                 syslog(LOG_WARNING, "pam_dsradius: server %s refused the request (port closed)",
                        s.address.c_str());
-                break;
+            syslog(LOG_WARNING, "pam_dsradius: no valid answer from server %s", s.address.c_str());
+        }
+        return {};
+    }
+
+private:
+    exchange_result failed() {
+        exchange_result r;
+        r.how = outcome::failed;
+        return r;
+    }
+
+    // Waits until `deadline` for a valid reply on any server's socket; returns
+    // true when `current` refused the request. A verdict ends in result_.
+    bool wait_for_replies(std::size_t current, clock::time_point deadline) {
+        for (;;) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now());
+            if (left.count() <= 0) return false;
+            std::vector<pollfd> polled;
+            std::vector<std::size_t> owners;
+            for (std::size_t si = 0; si < sockets_.fds.size(); ++si) {
+                if (sockets_.fds[si] == kNoSocket) continue;
+                polled.push_back({sockets_.fds[si], POLLIN, 0});
+                owners.push_back(si);
+            }
+            int ready = poll(polled.data(), polled.size(), static_cast<int>(left.count()));
+            if (ready < 0 && errno == EINTR) continue;
+            if (ready <= 0) return false;
+            for (std::size_t i = 0; i < polled.size(); ++i) {
+                if (polled[i].revents == 0) continue;
+                std::size_t si = owners[i];
+                uint8_t reply[kMaxPacket];
+                ssize_t got = recv(polled[i].fd, reply, sizeof reply, 0);
+                if (got < 0) {
+                    if (errno != ECONNREFUSED) continue;
+                    if (si == current) return true;
+                    sockets_.drop(si);
+                    continue;
+                }
+                judge(si, reply, static_cast<std::size_t>(got));
+                if (result_) return false;
             }
         }
-        syslog(LOG_WARNING, "pam_dsradius: no valid answer from server %s", s.address.c_str());
     }
-    return std::nullopt;
+
+    // Checks a datagram from server `si` against every try sent to it.
+    void judge(std::size_t si, const uint8_t *bytes, std::size_t size) {
+        const server &s = c_.servers[si];
+        reply_check verdict = reply_check::wrong_identifier;
+        for (const sent_try &t : tries_) {
+            if (t.server != si || size < kHeaderSize || bytes[1] != t.identifier) continue;
+            packet decoded;
+            reply_expectation want{t.identifier, t.auth, kind_ == service::accounting, require_ma_};
+            verdict = check_reply(bytes, size, want, s.secret, &decoded);
+            if (verdict == reply_check::crypto_failure) {
+                result_ = failed();
+                return;
+            }
+            if (verdict != reply_check::ok) continue;
+            if (!expected_code(kind_, decoded.code)) {
+                syslog(LOG_WARNING, "pam_dsradius: ignoring unexpected reply from %s", s.address.c_str());
+                return;
+            }
+            auto us = std::chrono::duration_cast<std::chrono::microseconds>(clock::now() - sent_);
+            syslog(LOG_DEBUG, "pam_dsradius: %s answered by %s in %lld us", kind_name(kind_),
+                   s.address.c_str(), static_cast<long long>(us.count()));
+            result_ = exchange_result{outcome::answered, std::move(decoded)};
+            return;
+        }
+        if (size < kHeaderSize) verdict = reply_check::malformed;
+        syslog(LOG_WARNING, "pam_dsradius: ignoring %s reply from %s", describe(verdict), s.address.c_str());
+    }
+
+    const config &c_;
+    service kind_;
+    server_sockets sockets_;
+    bool require_ma_;
+    std::vector<sent_try> tries_;
+    clock::time_point sent_;
+    std::optional<exchange_result> result_;
+};
+
+}  // namespace
+
+exchange_result exchange(const config &c, service kind, const request_builder &build) {
+    return exchange_run(c, kind).run(build);
 }
 
 }  // namespace radius

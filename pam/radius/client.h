@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // Sends a request to the configured servers in order, with per-server
-// time-outs and retries, and returns the first reply that checks out.
+// time-outs and retries (RFC 5080 section 2.2.1), and returns the first reply
+// that checks out.
 #pragma once
+
+#include <sys/socket.h>
 
 #include <cstdint>
 #include <functional>
@@ -15,14 +18,33 @@ namespace radius {
 
 enum class service { authentication, accounting };
 
-// Builds the wire form of one try: given the server, a fresh identifier and
-// the seconds since the first try, it returns the bytes and the Request
-// Authenticator replies are checked against.
-using request_builder = std::function<std::optional<std::vector<uint8_t>>(
-    const server &s, uint8_t identifier, unsigned delay_seconds, authenticator &request_auth)>;
+// One request on the wire and the authenticator its replies answer.
+struct request_bytes {
+    std::vector<uint8_t> bytes;
+    authenticator auth{};
+};
 
-// Returns the first valid reply, or nothing when no server answered validly
-// within the configured bounds (each failure is logged).
-std::optional<packet> exchange(const config &c, service kind, const request_builder &build);
+// Builds a request for server `s`, sent from `local` (the socket's own
+// address), with `identifier` and `delay_seconds` since the first try.
+// Returns nothing (logged) when it cannot be built.
+using request_builder = std::function<std::optional<request_bytes>(
+    const server &s, const sockaddr_storage &local, uint8_t identifier, unsigned delay_seconds)>;
+
+enum class outcome {
+    answered,   // a valid reply of the expected kind
+    no_answer,  // no server answered validly within the bounds
+    failed,     // a request could not be built or a reply could not be checked
+};
+
+struct exchange_result {
+    outcome how = outcome::no_answer;
+    packet reply;
+};
+
+// Runs the exchange. Authentication: every retransmission to a server is the
+// same packet; a new identifier and authenticator only for the next server.
+// Accounting: each try is rebuilt (its Acct-Delay-Time changes). A valid reply
+// to any try sent so far, from any server, is accepted while the exchange lasts.
+exchange_result exchange(const config &c, service kind, const request_builder &build);
 
 }  // namespace radius

@@ -2,10 +2,17 @@
 #include "pam/radius/config.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <fstream>
 #include <sstream>
-#include <sys/stat.h>
 
 namespace radius {
 
@@ -34,24 +41,55 @@ std::string quoted(std::string_view s) {
 
 }  // namespace
 
-std::optional<std::string> read_secret(const std::string &path, std::string &error) {
+std::optional<secret::string> read_secret(const std::string &path, std::string &error) {
+    // Non-blocking, so a FIFO planted at the path cannot hang the module.
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        error = "secret file " + quoted(path) + " cannot be opened: " + std::strerror(errno);
+        return std::nullopt;
+    }
+    struct closer {
+        int fd;
+        ~closer() { close(fd); }
+    } closing{fd};
     struct stat st {};
-    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        error = "secret file " + quoted(path) + " is missing or not a regular file";
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = "secret file " + quoted(path) + " is not a regular file";
+        return std::nullopt;
+    }
+    if (st.st_uid != 0 && st.st_uid != geteuid()) {
+        error = "secret file " + quoted(path) + " belongs to uid " + std::to_string(st.st_uid) +
+                ", not to root; refusing it";
         return std::nullopt;
     }
     if ((st.st_mode & kGroupOrOther) != 0) {
-        error = "secret file " + quoted(path) + " may be read by group or others; refusing it";
+        error = "secret file " + quoted(path) + " may be read or written by group or others; refusing it";
         return std::nullopt;
     }
-    std::ifstream in(path);
-    std::string secret;
-    std::getline(in, secret);
-    if (secret.empty() || secret.size() > kMaxSecret) {
-        error = "secret file " + quoted(path) + " holds no usable secret";
-        return std::nullopt;
+    // One byte more than a secret, its CR and LF may take, to see one that is too long.
+    std::array<char, kMaxSecret + 3> buffer{};
+    std::size_t got = 0;
+    while (got < buffer.size()) {
+        ssize_t n = read(fd, buffer.data() + got, buffer.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += static_cast<std::size_t>(n);
     }
-    return secret;
+    std::string_view text(buffer.data(), got);
+    text = text.substr(0, text.find('\n'));
+    if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+    std::optional<secret::string> result;
+    if (text.empty() || text.size() > kMaxSecret || text.find('\0') != std::string_view::npos) {
+        error = "secret file " + quoted(path) + " holds no usable secret (1 to " +
+                std::to_string(kMaxSecret) + " bytes on its first line)";
+    } else {
+        result.emplace(text);
+        if (text.size() < kRecommendedSecret)
+            syslog(LOG_WARNING, "pam_dsradius: the secret in %s is %zu bytes; RFC 2865 recommends at least %zu",
+                   path.c_str(), text.size(), kRecommendedSecret);
+    }
+    secret::wipe(buffer.data(), buffer.size());
+    return result;
 }
 
 std::optional<config> parse_config(std::string_view text, std::string &error) {
@@ -97,6 +135,10 @@ std::optional<config> parse_config(std::string_view text, std::string &error) {
             c.servers.push_back(std::move(s));
         } else if (key == "nas-identifier" && w.size() == 2) {
             c.nas_identifier = w[1];
+        } else if (key == "nas-ipv6-address" && w.size() == 2) {
+            in6_addr a{};
+            if (inet_pton(AF_INET6, w[1].c_str(), &a) != 1) return fail("bad nas-ipv6-address " + quoted(w[1]));
+            c.nas_ipv6 = a;
         } else if (key == "nas-ip-address" && w.size() == 2) {
             in_addr a{};
             if (inet_pton(AF_INET, w[1].c_str(), &a) != 1) return fail("bad nas-ip-address " + quoted(w[1]));

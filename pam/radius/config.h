@@ -4,8 +4,11 @@
 //   server <address> [auth-port N] [acct-port N] secret-file PATH [timeout S] [retries N]
 //   nas-identifier TEXT
 //   nas-ip-address IPV4
+//   nas-ipv6-address IPV6
 //   require-message-authenticator yes|no
 //   total-timeout S
+// Without any of the three NAS identities a request carries the address of
+// the socket it leaves from (RFC 2865 section 5.4 wants one of them).
 #pragma once
 
 #include <netinet/in.h>
@@ -14,6 +17,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "pam/secret.h"
 
 namespace radius {
 
@@ -28,12 +33,14 @@ inline constexpr unsigned kDefaultTotalMs = 10000;
 inline constexpr unsigned kMaxTimeoutMs = 60000;
 inline constexpr unsigned kMaxRetries = 10;
 inline constexpr std::size_t kMaxSecret = 128;
+// RFC 2865 section 3: a shared secret should be at least 16 octets.
+inline constexpr std::size_t kRecommendedSecret = 16;
 
 struct server {
     std::string address;  // numeric IPv4 or IPv6
     unsigned auth_port = kDefaultAuthPort;
     unsigned acct_port = kDefaultAcctPort;
-    std::string secret;
+    secret::string secret;
     unsigned timeout_ms = kDefaultTimeoutMs;
     unsigned retries = kDefaultRetries;
 };
@@ -42,6 +49,7 @@ struct config {
     std::vector<server> servers;
     std::string nas_identifier;
     std::optional<in_addr> nas_ip;
+    std::optional<in6_addr> nas_ipv6;
     bool require_message_authenticator = true;
     unsigned total_timeout_ms = kDefaultTotalMs;
 };
@@ -53,7 +61,9 @@ std::optional<config> parse_config(std::string_view text, std::string &error);
 // Returns the configuration in `path`, secrets read from their files.
 std::optional<config> load_config(const std::string &path, std::string &error);
 
-// Returns the secret in `path`: a regular file no group or other may read.
-std::optional<std::string> read_secret(const std::string &path, std::string &error);
+// Returns the secret in `path`, the first line without its CR or LF: a
+// regular file owned by root or by us that no group or other may read or
+// write (checked on the open descriptor). A short secret is logged.
+std::optional<secret::string> read_secret(const std::string &path, std::string &error);
 
 }  // namespace radius

@@ -1,20 +1,31 @@
 // SPDX-License-Identifier: BSD-3-Clause
 #include "pam/radius/packet.h"
 
-#include <cstring>
+#include <openssl/crypto.h>
+#include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
-#include <openssl/crypto.h>
+#include <openssl/rand.h>
+#include <syslog.h>
+
+#include <cstring>
+#include <memory>
+
+#include "pam/secret.h"
 
 namespace radius {
 
 namespace {
 
-constexpr std::size_t kLengthOffset = 2;
-constexpr std::size_t kAuthOffset = 4;
+constexpr std::size_t kErrorText = 256;
+constexpr std::size_t kMessageAuthenticatorAttr = kAttrHeader + kMessageAuthenticatorSize;
 
 std::string_view bytes_of(const void *data, std::size_t n) {
     return {static_cast<const char *>(data), n};
+}
+
+std::size_t length_field(const uint8_t *bytes) {
+    return (static_cast<std::size_t>(bytes[kLengthOffset]) << 8) | bytes[kLengthOffset + 1];
 }
 
 void put_u16(std::vector<uint8_t> &out, std::size_t at, std::size_t value) {
@@ -22,7 +33,20 @@ void put_u16(std::vector<uint8_t> &out, std::size_t at, std::size_t value) {
     out[at + 1] = static_cast<uint8_t>(value & 0xff);
 }
 
-// Returns the wire form with a zero authenticator, or nothing when too long.
+// Logs the OpenSSL call that failed with the library's own reason.
+void crypto_failed(const char *step) {
+    char reason[kErrorText] = "no reason given";
+    if (unsigned long e = ERR_get_error()) ERR_error_string_n(e, reason, sizeof reason);
+    ERR_clear_error();
+    syslog(LOG_ERR, "pam_dsradius: %s failed (%s); no request is sent and no reply trusted", step,
+           reason);
+}
+
+struct md_ctx_free {
+    void operator()(EVP_MD_CTX *ctx) const { EVP_MD_CTX_free(ctx); }
+};
+
+// Returns the wire form with the authenticator in `p`, or nothing when too long.
 std::optional<std::vector<uint8_t>> serialize(const packet &p) {
     std::vector<uint8_t> out(kHeaderSize);
     out[0] = p.code;
@@ -34,26 +58,31 @@ std::optional<std::vector<uint8_t>> serialize(const packet &p) {
         out.push_back(static_cast<uint8_t>(a.value.size() + kAttrHeader));
         out.insert(out.end(), a.value.begin(), a.value.end());
     }
-    if (out.size() > kMaxPacket) return std::nullopt;
+    if (out.size() > kMaxPacket) {
+        syslog(LOG_ERR, "pam_dsradius: request of %zu bytes exceeds the %zu a packet may have; not sent",
+               out.size(), kMaxPacket);
+        return std::nullopt;
+    }
     put_u16(out, kLengthOffset, out.size());
     return out;
 }
 
-std::array<uint8_t, 16> hmac_md5(std::string_view key, const uint8_t *data, std::size_t n) {
-    std::array<uint8_t, 16> mac{};
-    unsigned len = 0;
-    HMAC(EVP_md5(), key.data(), static_cast<int>(key.size()), data, n, mac.data(), &len);
-    return mac;
-}
+enum class ma_scan { none, one, bad };
 
-// Returns the offset of the Message-Authenticator value in a well-formed packet.
-std::optional<std::size_t> find_message_authenticator(const uint8_t *bytes, std::size_t length) {
+// Finds the Message-Authenticator of a decoded, well-formed packet: it must be
+// the only one and 18 octets long (RFC 3579 section 3.2).
+ma_scan find_message_authenticator(const uint8_t *bytes, std::size_t length, std::size_t &value_at) {
+    ma_scan found = ma_scan::none;
     for (std::size_t at = kHeaderSize; at + kAttrHeader <= length;) {
         std::size_t len = bytes[at + 1];
-        if (bytes[at] == message_authenticator && len == kAttrHeader + 16) return at + kAttrHeader;
+        if (bytes[at] == message_authenticator) {
+            if (found != ma_scan::none || len != kMessageAuthenticatorAttr) return ma_scan::bad;
+            found = ma_scan::one;
+            value_at = at + kAttrHeader;
+        }
         at += len;
     }
-    return std::nullopt;
+    return found;
 }
 
 }  // namespace
@@ -76,24 +105,57 @@ std::optional<std::string> packet::first(uint8_t type) const {
     return std::nullopt;
 }
 
-std::array<uint8_t, 16> md5(std::initializer_list<std::string_view> parts) {
-    std::array<uint8_t, 16> digest{};
+bool random_bytes(void *out, std::size_t size) {
+    if (RAND_bytes(static_cast<unsigned char *>(out), static_cast<int>(size)) == 1) return true;
+    crypto_failed("RAND_bytes");
+    return false;
+}
+
+std::optional<authenticator> md5(std::initializer_list<std::string_view> parts) {
+    std::unique_ptr<EVP_MD_CTX, md_ctx_free> ctx(EVP_MD_CTX_new());
+    if (!ctx) {
+        crypto_failed("EVP_MD_CTX_new");
+        return std::nullopt;
+    }
+    if (EVP_DigestInit_ex(ctx.get(), EVP_md5(), nullptr) != 1) {
+        crypto_failed("EVP_DigestInit_ex(MD5)");
+        return std::nullopt;
+    }
+    for (std::string_view part : parts) {
+        if (EVP_DigestUpdate(ctx.get(), part.data(), part.size()) != 1) {
+            crypto_failed("EVP_DigestUpdate(MD5)");
+            return std::nullopt;
+        }
+    }
+    authenticator digest{};
     unsigned len = 0;
-    EVP_MD_CTX *ctx = EVP_MD_CTX_new();
-    EVP_DigestInit_ex(ctx, EVP_md5(), nullptr);
-    for (std::string_view part : parts) EVP_DigestUpdate(ctx, part.data(), part.size());
-    EVP_DigestFinal_ex(ctx, digest.data(), &len);
-    EVP_MD_CTX_free(ctx);
+    if (EVP_DigestFinal_ex(ctx.get(), digest.data(), &len) != 1 || len != digest.size()) {
+        crypto_failed("EVP_DigestFinal_ex(MD5)");
+        return std::nullopt;
+    }
     return digest;
+}
+
+std::optional<authenticator> hmac_md5(std::string_view key, const uint8_t *data, std::size_t size) {
+    authenticator mac{};
+    unsigned len = 0;
+    if (HMAC(EVP_md5(), key.data(), static_cast<int>(key.size()), data, size, mac.data(), &len) ==
+            nullptr ||
+        len != mac.size()) {
+        crypto_failed("HMAC(MD5)");
+        return std::nullopt;
+    }
+    return mac;
 }
 
 std::optional<std::vector<uint8_t>> encode_access_request(const packet &p, std::string_view secret) {
     packet with_ma = p;
-    with_ma.add(message_authenticator, std::string(16, '\0'));
+    with_ma.add(message_authenticator, std::string(kMessageAuthenticatorSize, '\0'));
     auto out = serialize(with_ma);
     if (!out) return std::nullopt;
     auto mac = hmac_md5(secret, out->data(), out->size());
-    std::memcpy(out->data() + out->size() - mac.size(), mac.data(), mac.size());
+    if (!mac) return std::nullopt;
+    std::memcpy(out->data() + out->size() - mac->size(), mac->data(), mac->size());
     return out;
 }
 
@@ -102,14 +164,15 @@ std::optional<std::vector<uint8_t>> encode_accounting_request(packet &p, std::st
     auto out = serialize(p);
     if (!out) return std::nullopt;
     auto digest = md5({bytes_of(out->data(), out->size()), secret});
-    std::memcpy(out->data() + kAuthOffset, digest.data(), digest.size());
-    std::memcpy(p.auth.data(), digest.data(), digest.size());
+    if (!digest) return std::nullopt;
+    std::memcpy(out->data() + kAuthOffset, digest->data(), digest->size());
+    p.auth = *digest;
     return out;
 }
 
 std::optional<packet> decode(const uint8_t *bytes, std::size_t size) {
     if (bytes == nullptr || size < kHeaderSize) return std::nullopt;
-    std::size_t length = (static_cast<std::size_t>(bytes[kLengthOffset]) << 8) | bytes[kLengthOffset + 1];
+    std::size_t length = length_field(bytes);
     if (length < kHeaderSize || length > size || length > kMaxPacket) return std::nullopt;
     packet p;
     p.code = bytes[0];
@@ -126,26 +189,34 @@ std::optional<packet> decode(const uint8_t *bytes, std::size_t size) {
     return p;
 }
 
-reply_check check_reply(const uint8_t *bytes, std::size_t size, uint8_t identifier,
-                        const authenticator &request_auth, std::string_view secret,
-                        bool require_ma, packet *decoded) {
+reply_check check_reply(const uint8_t *bytes, std::size_t size, const reply_expectation &want,
+                        std::string_view secret, packet *decoded) {
     auto p = decode(bytes, size);
     if (!p) return reply_check::malformed;
-    if (p->identifier != identifier) return reply_check::wrong_identifier;
-    std::size_t length = (static_cast<std::size_t>(bytes[kLengthOffset]) << 8) | bytes[kLengthOffset + 1];
-    std::vector<uint8_t> copy(bytes, bytes + length);
-    std::memcpy(copy.data() + kAuthOffset, request_auth.data(), kAuthenticatorSize);
+    if (p->identifier != want.identifier) return reply_check::wrong_identifier;
+    std::vector<uint8_t> copy(bytes, bytes + length_field(bytes));
+    std::size_t ma_at = 0;
+    ma_scan ma = find_message_authenticator(copy.data(), copy.size(), ma_at);
+    if (ma == ma_scan::bad) return reply_check::malformed_message_authenticator;
+
+    std::memcpy(copy.data() + kAuthOffset, want.request_auth.data(), kAuthenticatorSize);
     auto expected = md5({bytes_of(copy.data(), copy.size()), secret});
-    if (CRYPTO_memcmp(expected.data(), bytes + kAuthOffset, kAuthenticatorSize) != 0)
+    if (!expected) return reply_check::crypto_failure;
+    if (CRYPTO_memcmp(expected->data(), bytes + kAuthOffset, kAuthenticatorSize) != 0)
         return reply_check::bad_authenticator;
-    auto ma_at = find_message_authenticator(copy.data(), copy.size());
-    if (!ma_at && require_ma) return reply_check::missing_message_authenticator;
-    if (ma_at) {
-        std::array<uint8_t, 16> received{};
-        std::memcpy(received.data(), copy.data() + *ma_at, received.size());
-        std::memset(copy.data() + *ma_at, 0, received.size());
+
+    if (ma == ma_scan::none && want.require_message_authenticator)
+        return reply_check::missing_message_authenticator;
+    if (ma == ma_scan::one) {
+        authenticator received{};
+        std::memcpy(received.data(), copy.data() + ma_at, received.size());
+        std::memset(copy.data() + ma_at, 0, received.size());
+        // An Accounting-Response is signed over zero octets in place of the
+        // request's authenticator, which is not random (as FreeRADIUS does).
+        if (want.accounting) std::memset(copy.data() + kAuthOffset, 0, kAuthenticatorSize);
         auto mac = hmac_md5(secret, copy.data(), copy.size());
-        if (CRYPTO_memcmp(mac.data(), received.data(), mac.size()) != 0)
+        if (!mac) return reply_check::crypto_failure;
+        if (CRYPTO_memcmp(mac->data(), received.data(), mac->size()) != 0)
             return reply_check::bad_message_authenticator;
     }
     if (decoded != nullptr) *decoded = std::move(*p);
@@ -155,16 +226,22 @@ reply_check check_reply(const uint8_t *bytes, std::size_t size, uint8_t identifi
 std::optional<std::string> hide_password(std::string_view password, std::string_view secret,
                                          const authenticator &request_auth) {
     if (password.size() > kMaxPassword) return std::nullopt;
-    std::size_t padded = password.empty() ? 16 : (password.size() + 15) / 16 * 16;
-    std::string out(padded, '\0');
+    std::size_t padded = password.empty() ? kAuthenticatorSize
+                                          : (password.size() + kAuthenticatorSize - 1) /
+                                                kAuthenticatorSize * kAuthenticatorSize;
+    // Plain text until each block is hidden; wiped on every way out.
+    secret::string out(padded, '\0');
     std::memcpy(out.data(), password.data(), password.size());
     std::string_view previous = bytes_of(request_auth.data(), request_auth.size());
-    for (std::size_t block = 0; block < padded; block += 16) {
-        auto b = md5({secret, previous});
-        for (std::size_t i = 0; i < 16; ++i) out[block + i] = static_cast<char>(out[block + i] ^ b[i]);
-        previous = std::string_view(out).substr(block, 16);
+    for (std::size_t block = 0; block < padded; block += kAuthenticatorSize) {
+        auto keystream = md5({secret, previous});
+        if (!keystream) return std::nullopt;
+        for (std::size_t i = 0; i < kAuthenticatorSize; ++i)
+            out[block + i] = static_cast<char>(out[block + i] ^ (*keystream)[i]);
+        secret::wipe(keystream->data(), keystream->size());
+        previous = std::string_view(out).substr(block, kAuthenticatorSize);
     }
-    return out;
+    return std::string(out);
 }
 
 const char *describe(reply_check result) {
@@ -175,6 +252,8 @@ const char *describe(reply_check result) {
     case reply_check::bad_authenticator: return "bad Response Authenticator";
     case reply_check::bad_message_authenticator: return "bad Message-Authenticator";
     case reply_check::missing_message_authenticator: return "no Message-Authenticator";
+    case reply_check::malformed_message_authenticator: return "not exactly one 18-octet Message-Authenticator";
+    case reply_check::crypto_failure: return "uncheckable (digest failed)";
     }
     return "unknown";
 }

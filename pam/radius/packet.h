@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // RADIUS packets (RFC 2865, 2866, 3579): building requests and checking
-// replies. Pure functions over byte buffers; the shared secret is a parameter.
+// replies. Functions over byte buffers; the shared secret is a parameter.
+// Every digest and every random byte is checked: a failed crypto call means
+// no request is built and no reply is trusted, with a syslog line naming the
+// step that failed.
 #pragma once
 
 #include <array>
@@ -20,6 +23,9 @@ inline constexpr std::size_t kAttrHeader = 2;
 inline constexpr std::size_t kMaxAttrValue = 253;
 inline constexpr std::size_t kMaxPassword = 128;
 inline constexpr std::size_t kChapResponseSize = 16;
+inline constexpr std::size_t kMessageAuthenticatorSize = 16;
+inline constexpr std::size_t kLengthOffset = 2;
+inline constexpr std::size_t kAuthOffset = 4;
 
 enum code : uint8_t {
     access_request = 1, access_accept = 2, access_reject = 3, accounting_request = 4,
@@ -34,7 +40,7 @@ enum attr : uint8_t {
     acct_status_type = 40, acct_delay_time = 41, acct_input_octets = 42, acct_output_octets = 43,
     acct_session_id = 44, acct_authentic = 45, acct_session_time = 46, acct_input_packets = 47,
     acct_output_packets = 48, chap_challenge = 60, nas_port_type = 61,
-    message_authenticator = 80, nas_port_id = 87, framed_interface_id = 96,
+    message_authenticator = 80, nas_port_id = 87, nas_ipv6_address = 95, framed_interface_id = 96,
     framed_ipv6_route = 99,
 };
 
@@ -62,34 +68,56 @@ struct packet {
     std::optional<std::string> first(uint8_t type) const;
 };
 
+// Fills `out` with `size` bytes from OpenSSL's generator; returns false
+// (logged) when it fails. There is no weaker fallback.
+bool random_bytes(void *out, std::size_t size);
+
+// Returns MD5 over the concatenation of `parts`, or nothing (logged, naming
+// the failing step) when the digest cannot be computed.
+std::optional<authenticator> md5(std::initializer_list<std::string_view> parts);
+
+// Returns HMAC-MD5 of `data` under `key`, or nothing (logged).
+std::optional<authenticator> hmac_md5(std::string_view key, const uint8_t *data, std::size_t size);
+
 // Returns the wire form of an Access-Request carrying a Message-Authenticator
-// (its value computed here), or nothing when it would exceed kMaxPacket.
+// (its value computed here), or nothing (logged) when it would exceed
+// kMaxPacket or a digest fails.
 std::optional<std::vector<uint8_t>> encode_access_request(const packet &p, std::string_view secret);
 
 // Returns the wire form of an Accounting-Request with its keyed authenticator
-// (RFC 2866 section 3); the authenticator is written back into `p`.
+// (RFC 2866 section 3), written back into `p`; nothing (logged) on failure.
 std::optional<std::vector<uint8_t>> encode_accounting_request(packet &p, std::string_view secret);
 
 // Returns the packet in `bytes` when every length is within the buffer and
 // the packet's own length; nothing otherwise. Bytes past the length are ignored.
 std::optional<packet> decode(const uint8_t *bytes, std::size_t size);
 
-enum class reply_check { ok, malformed, wrong_identifier, bad_authenticator, bad_message_authenticator,
-                         missing_message_authenticator };
+enum class reply_check {
+    ok, malformed, wrong_identifier, bad_authenticator, bad_message_authenticator,
+    missing_message_authenticator, malformed_message_authenticator, crypto_failure,
+};
 
-// Checks a reply to `request` (sent with `request_auth`): identifier, Response
-// Authenticator, and Message-Authenticator when present or `require_ma`.
-// On ok, the decoded reply is left in `*decoded` when it is given.
-reply_check check_reply(const uint8_t *bytes, std::size_t size, uint8_t identifier,
-                        const authenticator &request_auth, std::string_view secret,
-                        bool require_ma, packet *decoded = nullptr);
+// What a reply must answer: the request's identifier and authenticator, and
+// whether it is an accounting request (its reply's Message-Authenticator is
+// computed over 16 zero octets in the Authenticator field).
+struct reply_expectation {
+    uint8_t identifier = 0;
+    authenticator request_auth{};
+    bool accounting = false;
+    bool require_message_authenticator = true;
+};
 
-// Returns User-Password hidden per RFC 2865 section 5.2, or nothing past 128 bytes.
+// Checks a reply: identifier, Response Authenticator, and a Message-Authenticator,
+// which must be exactly one of 18 octets when present and is required when
+// `want.require_message_authenticator`. On ok, the decoded reply is left in
+// `*decoded` when it is given. crypto_failure means nothing can be trusted.
+reply_check check_reply(const uint8_t *bytes, std::size_t size, const reply_expectation &want,
+                        std::string_view secret, packet *decoded = nullptr);
+
+// Returns User-Password hidden per RFC 2865 section 5.2, or nothing past 128
+// bytes or when a digest fails.
 std::optional<std::string> hide_password(std::string_view password, std::string_view secret,
                                          const authenticator &request_auth);
-
-// Returns MD5 over the concatenation of `parts`.
-std::array<uint8_t, 16> md5(std::initializer_list<std::string_view> parts);
 
 const char *describe(reply_check result);
 

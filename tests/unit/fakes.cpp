@@ -17,40 +17,11 @@
 #include "plugin/state.h"
 
 fake_device dev;
-std::vector<std::pair<int, std::string>> logged;
 int live_pam_handles = 0;
 int pam_start_failure = 0;
 
 // ---- the daemon: pppd-sim's definitions, counters in `sim` ----------------
 sim_counters &daemon_fake = sim;
-
-// ---- syslog ----------------------------------------------------------------
-extern "C" void vsyslog(int priority, const char *format, va_list args) {
-    char line[2048];
-    std::string fmt;
-    for (const char *p = format; *p; ++p) {
-        if (p[0] == '%' && p[1] == 'm') {
-            fmt += std::strerror(errno);
-            ++p;
-        } else {
-            fmt += *p;
-        }
-    }
-    std::vsnprintf(line, sizeof line, fmt.c_str(), args);
-    logged.emplace_back(priority & LOG_PRIMASK, line);
-}
-extern "C" void syslog(int priority, const char *format, ...) {
-    va_list args;
-    va_start(args, format);
-    vsyslog(priority, format, args);
-    va_end(args);
-}
-
-bool logged_contains(int priority, const std::string &text) {
-    for (const auto &[p, line] : logged)
-        if (p == priority && line.find(text) != std::string::npos) return true;
-    return false;
-}
 
 // ---- the device library ----------------------------------------------------
 namespace {

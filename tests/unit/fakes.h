@@ -12,6 +12,7 @@
 
 #include "platform/device.h"
 #include "platform/pppd.h"
+#include "tests/unit/log_capture.h"
 #include "tools/pppd-sim/daemon.h"
 
 struct fake_device {
@@ -29,7 +30,6 @@ struct fake_device {
 extern fake_device dev;
 // The daemon is pppd-sim's own; its counters and IP-down figures live here.
 extern sim_counters &daemon_fake;
-extern std::vector<std::pair<int, std::string>> logged;  // syslog lines
 extern int live_pam_handles;  // pam_start minus pam_end, as the plug-in calls them
 extern int pam_start_failure;  // when non-zero, the next pam_start fails with it
 
@@ -54,5 +54,3 @@ std::vector<pam_event> pam_events();
 int pam_module_live_transactions();
 // Starts a transaction on the test stacks (for tests of the put functions).
 pam_handle_t *test_pam_start(const char *service, const char *user);
-
-bool logged_contains(int priority, const std::string &text);

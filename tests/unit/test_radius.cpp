@@ -1,24 +1,74 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // The RADIUS packet layer and the module's configuration.
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
+#include <openssl/rand.h>
+#include <sys/stat.h>
+#include <syslog.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
-#include <sys/stat.h>
 
 #include "pam/env.h"
 #include "pam/radius/config.h"
 #include "pam/radius/packet.h"
 #include "tests/radius_reply.h"
+#include "tests/unit/log_capture.h"
+
+// The OpenSSL calls of the packet layer, wrapped at link time so a test can
+// make one of them fail as a FIPS-only or broken provider would.
+namespace {
+std::string failing_call;
+bool fails(const char *call) { return failing_call == call; }
+}  // namespace
+
+extern "C" {
+EVP_MD_CTX *__real_EVP_MD_CTX_new();
+int __real_EVP_DigestInit_ex(EVP_MD_CTX *, const EVP_MD *, ENGINE *);
+int __real_EVP_DigestUpdate(EVP_MD_CTX *, const void *, size_t);
+int __real_EVP_DigestFinal_ex(EVP_MD_CTX *, unsigned char *, unsigned int *);
+unsigned char *__real_HMAC(const EVP_MD *, const void *, int, const unsigned char *, size_t, unsigned char *,
+                           unsigned int *);
+int __real_RAND_bytes(unsigned char *, int);
+
+EVP_MD_CTX *__wrap_EVP_MD_CTX_new() { return fails("EVP_MD_CTX_new") ? nullptr : __real_EVP_MD_CTX_new(); }
+int __wrap_EVP_DigestInit_ex(EVP_MD_CTX *c, const EVP_MD *t, ENGINE *e) {
+    return fails("EVP_DigestInit_ex") ? 0 : __real_EVP_DigestInit_ex(c, t, e);
+}
+int __wrap_EVP_DigestUpdate(EVP_MD_CTX *c, const void *d, size_t n) {
+    return fails("EVP_DigestUpdate") ? 0 : __real_EVP_DigestUpdate(c, d, n);
+}
+int __wrap_EVP_DigestFinal_ex(EVP_MD_CTX *c, unsigned char *md, unsigned int *n) {
+    return fails("EVP_DigestFinal_ex") ? 0 : __real_EVP_DigestFinal_ex(c, md, n);
+}
+unsigned char *__wrap_HMAC(const EVP_MD *m, const void *k, int kl, const unsigned char *d, size_t n,
+                           unsigned char *md, unsigned int *ml) {
+    return fails("HMAC") ? nullptr : __real_HMAC(m, k, kl, d, n, md, ml);
+}
+int __wrap_RAND_bytes(unsigned char *b, int n) { return fails("RAND_bytes") ? 0 : __real_RAND_bytes(b, n); }
+}
 
 namespace {
+
+using radius::reply_check;
+using radius_test::reply_shape;
 
 radius::authenticator from_hex(const char *hex) {
     radius::authenticator a{};
     for (std::size_t i = 0; i < a.size(); ++i) std::sscanf(hex + 2 * i, "%2hhx", &a[i]);
     return a;
 }
+
+std::string hex(const std::vector<uint8_t> &bytes) {
+    return pamenv::to_hex(std::string_view(reinterpret_cast<const char *>(bytes.data()), bytes.size()));
+}
+
+const radius::authenticator kAuth = from_hex("0102030405060708090a0b0c0d0e0f10");
 
 TEST(RadiusPacket, HidesPasswordsAsTheRfcExample) {
     // RFC 2865 section 7.1: "arctangent", secret "xyzzy5461".
@@ -31,6 +81,38 @@ TEST(RadiusPacket, HidesPasswordsAsTheRfcExample) {
     EXPECT_EQ(long_one->size(), 48u);
     EXPECT_TRUE(radius::hide_password(std::string(128, 'x'), "s", auth));
     EXPECT_FALSE(radius::hide_password(std::string(129, 'x'), "s", auth));
+}
+
+// A request and its reply written out byte by byte: an integer written in
+// host order, or a digest over the wrong bytes, fails on any CPU.
+TEST(RadiusPacket, KnownAnswerRequestAndReply) {
+    radius::packet p;
+    p.code = radius::access_request;
+    p.identifier = 0x2a;
+    p.auth = from_hex("00112233445566778899aabbccddeeff");
+    p.add(radius::user_name, "bob");
+    p.add_u32(radius::nas_port, 0x01020304);
+    auto bytes = radius::encode_access_request(p, "secret");
+    ASSERT_TRUE(bytes);
+    EXPECT_EQ(hex(*bytes),
+              "012a0031"  // code, identifier, length 49
+              "00112233445566778899aabbccddeeff"
+              "0105626f62"        // User-Name "bob"
+              "050601020304"      // NAS-Port, big-endian
+              "5012" "79efe305f1949e0fdc242c70642510d0");  // Message-Authenticator
+    // The server's answer, computed apart from this code (Framed-MTU 1500).
+    const char *reply_hex =
+        "022a002c" "0df8ab35cb910b523b396c49100fb5de"
+        "0c06000005dc" "5012" "5206e1b3e8ade3cc69a99b86ae449265";
+    std::vector<uint8_t> reply(std::strlen(reply_hex) / 2);
+    for (std::size_t i = 0; i < reply.size(); ++i) std::sscanf(reply_hex + 2 * i, "%2hhx", &reply[i]);
+    radius::reply_expectation want{0x2a, p.auth, false, true};
+    radius::packet decoded;
+    ASSERT_EQ(radius::check_reply(reply.data(), reply.size(), want, "secret", &decoded), reply_check::ok);
+    EXPECT_EQ(decoded.first(radius::framed_mtu), std::string("\0\0\x05\xdc", 4));
+    EXPECT_EQ(hex(radius_test::reply(radius::access_accept, 0x2a, p.auth,
+                                     {{radius::framed_mtu, std::string("\0\0\x05\xdc", 4)}}, "secret")),
+              reply_hex);
 }
 
 TEST(RadiusPacket, RequestsCarryAVerifiableMessageAuthenticator) {
@@ -56,33 +138,49 @@ TEST(RadiusPacket, RequestsCarryAVerifiableMessageAuthenticator) {
 }
 
 TEST(RadiusPacket, RepliesAreCheckedPieceByPiece) {
-    auto auth = from_hex("0102030405060708090a0b0c0d0e0f10");
     std::vector<radius::attribute> attrs = {{radius::framed_mtu, std::string("\0\0\x05\xdc", 4)}};
-    auto good = radius_test::reply(radius::access_accept, 9, auth, attrs, "s3cret");
-    using radius::reply_check;
-    EXPECT_EQ(radius::check_reply(good.data(), good.size(), 9, auth, "s3cret", true), reply_check::ok);
-    EXPECT_EQ(radius::check_reply(good.data(), good.size(), 10, auth, "s3cret", true),
-              reply_check::wrong_identifier);
-    EXPECT_EQ(radius::check_reply(good.data(), good.size(), 9, auth, "other", true),
-              reply_check::bad_authenticator);
-    auto unsigned_reply = radius_test::reply(radius::access_accept, 9, auth, attrs, "s3cret", false);
-    EXPECT_EQ(radius::check_reply(unsigned_reply.data(), unsigned_reply.size(), 9, auth, "s3cret", true),
-              reply_check::missing_message_authenticator);
-    EXPECT_EQ(radius::check_reply(unsigned_reply.data(), unsigned_reply.size(), 9, auth, "s3cret", false),
-              reply_check::ok);
-    // A forged Message-Authenticator under a recomputed Response Authenticator.
-    auto forged = good;
-    forged[forged.size() - 1] ^= 1;
-    std::copy(auth.begin(), auth.end(), forged.begin() + 4);
-    auto digest = radius::md5({std::string_view(reinterpret_cast<char *>(forged.data()), forged.size()), "s3cret"});
-    std::copy(digest.begin(), digest.end(), forged.begin() + 4);
-    EXPECT_EQ(radius::check_reply(forged.data(), forged.size(), 9, auth, "s3cret", true),
-              reply_check::bad_message_authenticator);
+    auto forged_ma = [&] {  // a wrong Message-Authenticator under a recomputed Response Authenticator
+        auto r = radius_test::reply(radius::access_accept, 9, kAuth, attrs, "s3cret");
+        r[r.size() - 1] ^= 1;
+        std::copy(kAuth.begin(), kAuth.end(), r.begin() + 4);
+        auto digest = radius_test::must(radius::md5({std::string_view(reinterpret_cast<char *>(r.data()), r.size()), "s3cret"}));
+        std::copy(digest.begin(), digest.end(), r.begin() + 4);
+        return r;
+    };
+    struct row {
+        const char *what;
+        std::vector<uint8_t> reply;
+        uint8_t id;
+        const char *secret;
+        bool accounting, require_ma;
+        reply_check verdict;
+    };
+    auto access = [&](reply_shape shape) { return radius_test::reply(radius::access_accept, 9, kAuth, attrs, "s3cret", shape); };
+    auto acct = [&](reply_shape shape) { return radius_test::reply(radius::accounting_response, 9, kAuth, {}, "s3cret", shape); };
+    const row rows[] = {
+        {"signed reply", access({}), 9, "s3cret", false, true, reply_check::ok},
+        {"another identifier", access({}), 10, "s3cret", false, true, reply_check::wrong_identifier},
+        {"another secret", access({}), 9, "other", false, true, reply_check::bad_authenticator},
+        {"unsigned, required", access({false}), 9, "s3cret", false, true, reply_check::missing_message_authenticator},
+        {"unsigned, not required", access({false}), 9, "s3cret", false, false, reply_check::ok},
+        {"forged signature", forged_ma(), 9, "s3cret", false, true, reply_check::bad_message_authenticator},
+        {"8-octet signature", access({true, false, 8}), 9, "s3cret", false, false,
+         reply_check::malformed_message_authenticator},
+        {"two signatures", access({true, false, 16, 2}), 9, "s3cret", false, false,
+         reply_check::malformed_message_authenticator},
+        {"accounting, signed over zero octets", acct({true, true}), 9, "s3cret", true, false, reply_check::ok},
+        {"accounting, signed over the request's authenticator", acct({true, false}), 9, "s3cret", true, false,
+         reply_check::bad_message_authenticator},
+        {"accounting, unsigned", acct({false}), 9, "s3cret", true, false, reply_check::ok},
+    };
+    for (const row &r : rows) {
+        radius::reply_expectation want{r.id, kAuth, r.accounting, r.require_ma};
+        EXPECT_EQ(radius::check_reply(r.reply.data(), r.reply.size(), want, r.secret), r.verdict) << r.what;
+    }
 }
 
 TEST(RadiusPacket, DecodeChecksEveryLengthAgainstTheEnd) {
-    auto auth = from_hex("0102030405060708090a0b0c0d0e0f10");
-    auto good = radius_test::reply(radius::access_accept, 1, auth, {{radius::class_, "abc"}}, "s");
+    auto good = radius_test::reply(radius::access_accept, 1, kAuth, {{radius::class_, "abc"}}, "s");
     EXPECT_TRUE(radius::decode(good.data(), good.size()));
     EXPECT_FALSE(radius::decode(good.data(), 19));  // shorter than a header
     EXPECT_FALSE(radius::decode(good.data(), good.size() - 1));  // length field past the data
@@ -108,21 +206,77 @@ TEST(RadiusPacket, AccountingAuthenticatorIsKeyed) {
     ASSERT_TRUE(bytes);
     std::vector<uint8_t> zeroed = *bytes;
     std::fill(zeroed.begin() + 4, zeroed.begin() + 20, 0);
-    auto digest = radius::md5({std::string_view(reinterpret_cast<char *>(zeroed.data()), zeroed.size()), "k"});
+    auto digest = radius_test::must(radius::md5({std::string_view(reinterpret_cast<char *>(zeroed.data()), zeroed.size()), "k"}));
     EXPECT_TRUE(std::equal(digest.begin(), digest.end(), bytes->begin() + 4));
     EXPECT_TRUE(std::equal(digest.begin(), digest.end(), p.auth.begin()));
 }
 
-TEST(RadiusConfig, ParsesAndRefuses) {
-    char dir[] = "/tmp/dsradius-conf-XXXXXX";
-    ASSERT_TRUE(mkdtemp(dir));
-    std::string secret = std::string(dir) + "/secret";
-    std::ofstream(secret) << "s3cret\n";
-    chmod(secret.c_str(), 0600);
+// Without MD5 every expected authenticator used to stay zero: a forged
+// zero reply passed and passwords went out unhidden. Now each failing call
+// stops the request or the check, and the log names the call.
+TEST(RadiusPacket, CryptoFailuresFailClosed) {
+    auto signed_reply = radius_test::reply(radius::access_accept, 9, kAuth, {}, "s3cret");
+    radius::reply_expectation want{9, kAuth, false, true};
+    radius::packet access;
+    access.code = radius::access_request;
+    radius::packet accounting;
+    accounting.code = radius::accounting_request;
+    struct row {
+        const char *call;
+        bool breaks_md5, breaks_hmac;
+    };
+    for (row r : {row{"EVP_MD_CTX_new", true, false}, row{"EVP_DigestInit_ex", true, false},
+                  row{"EVP_DigestUpdate", true, false}, row{"EVP_DigestFinal_ex", true, false},
+                  row{"HMAC", false, true}}) {
+        logged.clear();
+        failing_call = r.call;
+        EXPECT_EQ(!radius::encode_accounting_request(accounting, "s3cret"), r.breaks_md5) << r.call;
+        EXPECT_EQ(!radius::hide_password("pw", "s3cret", kAuth), r.breaks_md5) << r.call;
+        EXPECT_EQ(!radius::encode_access_request(access, "s3cret"), r.breaks_hmac) << r.call;
+        EXPECT_EQ(radius::check_reply(signed_reply.data(), signed_reply.size(), want, "s3cret"),
+                  reply_check::crypto_failure)
+            << r.call;
+        failing_call.clear();
+        EXPECT_TRUE(logged_contains(LOG_ERR, std::string("pam_dsradius: ") + r.call)) << r.call;
+        EXPECT_TRUE(logged_contains(LOG_ERR, "no request is sent and no reply trusted")) << r.call;
+    }
+    EXPECT_EQ(radius::check_reply(signed_reply.data(), signed_reply.size(), want, "s3cret"), reply_check::ok);
+}
+
+TEST(RadiusPacket, FailedRandomnessHasNoFallback) {
+    logged.clear();
+    uint8_t bytes[16] = {};
+    failing_call = "RAND_bytes";
+    EXPECT_FALSE(radius::random_bytes(bytes, sizeof bytes));
+    failing_call.clear();
+    EXPECT_TRUE(logged_contains(LOG_ERR, "pam_dsradius: RAND_bytes failed"));
+    EXPECT_TRUE(radius::random_bytes(bytes, sizeof bytes));
+}
+
+struct RadiusFiles : ::testing::Test {
+    std::string dir;
+    void SetUp() override {
+        char templ[] = "/tmp/dsradius-conf-XXXXXX";
+        ASSERT_TRUE(mkdtemp(templ));
+        dir = templ;
+        logged.clear();
+    }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+    std::string file(const std::string &name, const std::string &content, mode_t mode = 0600) {
+        std::string path = dir + "/" + name;
+        std::ofstream(path, std::ios::binary) << content;
+        chmod(path.c_str(), mode);
+        return path;
+    }
+};
+
+TEST_F(RadiusFiles, ConfigurationParsesAndRefuses) {
+    std::string secret = file("secret", "s3cret-sixteen-b\n");
     std::string error;
     auto c = radius::parse_config("# servers\nserver 127.0.0.1 auth-port 18121 acct-port 18131 secret-file " +
                                       secret + " timeout 1 retries 0\nserver ::1 secret-file " + secret +
                                       "\nnas-identifier dsppp\nnas-ip-address 192.0.2.1\n"
+                                      "nas-ipv6-address 2001:db8::1\n"
                                       "require-message-authenticator no\ntotal-timeout 5\n",
                                   error);
     ASSERT_TRUE(c) << error;
@@ -130,8 +284,9 @@ TEST(RadiusConfig, ParsesAndRefuses) {
     EXPECT_EQ(c->servers[0].auth_port, 18121u);
     EXPECT_EQ(c->servers[0].timeout_ms, 1000u);
     EXPECT_EQ(c->servers[0].retries, 0u);
-    EXPECT_EQ(c->servers[0].secret, "s3cret");
+    EXPECT_EQ(std::string_view(c->servers[0].secret), "s3cret-sixteen-b");
     EXPECT_EQ(c->servers[1].auth_port, 1812u);
+    EXPECT_TRUE(c->nas_ipv6.has_value());
     EXPECT_FALSE(c->require_message_authenticator);
     EXPECT_EQ(c->total_timeout_ms, 5000u);
 
@@ -141,18 +296,55 @@ TEST(RadiusConfig, ParsesAndRefuses) {
                          bad{"server 127.0.0.1", "needs a secret-file"},
                          bad{"server 127.0.0.1 secret-file " + secret + " timeout 0", "bad timeout \"0\""},
                          bad{"server 127.0.0.1 secret-file " + secret + " auth-port 70000", "bad auth-port"},
-                         bad{"server 127.0.0.1 secret-file /nonexistent", "missing or not a regular file"},
+                         bad{"server 127.0.0.1 secret-file /nonexistent", "cannot be opened"},
+                         bad{"nas-ipv6-address 192.0.2.1", "bad nas-ipv6-address"},
                          bad{"colour blue", "unknown or incomplete directive"}}) {
         error.clear();
         EXPECT_FALSE(radius::parse_config(b.text, error)) << b.text;
         EXPECT_NE(error.find(b.message), std::string::npos) << error;
     }
-    chmod(secret.c_str(), 0640);
-    error.clear();
-    EXPECT_FALSE(radius::parse_config("server 127.0.0.1 secret-file " + secret, error));
-    EXPECT_NE(error.find("may be read by group or others"), std::string::npos) << error;
-    std::remove(secret.c_str());
-    rmdir(dir);
+}
+
+TEST_F(RadiusFiles, SecretFilesAreCheckedOnTheOpenDescriptor) {
+    struct row {
+        const char *what, *content;
+        mode_t mode;
+        const char *secret_or_error;
+    };
+    const row rows[] = {
+        {"LF ends the secret", "sixteen-byte-key\n", 0600, "sixteen-byte-key"},
+        {"CR LF too", "sixteen-byte-key\r\n", 0600, "sixteen-byte-key"},
+        {"only the first line", "sixteen-byte-key\nsecond\n", 0400, "sixteen-byte-key"},
+        {"readable by the group", "sixteen-byte-key\n", 0640, "may be read or written by group or others"},
+        {"writable by others", "sixteen-byte-key\n", 0602, "may be read or written by group or others"},
+        {"empty", "\n", 0600, "holds no usable secret"},
+        {"longer than 128 bytes", "", 0600, "holds no usable secret"},
+    };
+    for (const row &r : rows) {
+        std::string content = *r.content ? r.content : std::string(129, 'k') + "\n";
+        std::string error;
+        auto secret = radius::read_secret(file("s", content, r.mode), error);
+        if (secret)
+            EXPECT_EQ(std::string_view(*secret), r.secret_or_error) << r.what;
+        else
+            EXPECT_NE(error.find(r.secret_or_error), std::string::npos) << r.what << ": " << error;
+    }
+
+    std::string error;
+    EXPECT_TRUE(radius::read_secret(file("short", "tiny\n"), error));
+    EXPECT_TRUE(logged_contains(LOG_WARNING, "is 4 bytes; RFC 2865 recommends at least 16"));
+
+    std::string foreign = file("foreign", "sixteen-byte-key\n");
+    ASSERT_EQ(chown(foreign.c_str(), 65534, 65534), 0);
+    EXPECT_FALSE(radius::read_secret(foreign, error));
+    EXPECT_NE(error.find("belongs to uid 65534, not to root"), std::string::npos) << error;
+
+    // Neither a FIFO (which would block an open) nor a directory is a secret.
+    std::string fifo = dir + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(radius::read_secret(fifo, error));
+    EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
+    EXPECT_FALSE(radius::read_secret(dir, error));
 }
 
 }  // namespace

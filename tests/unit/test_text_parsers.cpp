@@ -27,8 +27,13 @@ TEST(RouteText, FramedRoutes) {
     r = ds_parse_framed_route("2001:db8:1::/48 :: 1", AF_INET6);
     ASSERT_TRUE(r);
     EXPECT_EQ(text_of(r->dest), "2001:db8:1::/48");
+    // RFC 2865 section 5.22's own example: the first metric counts.
+    r = ds_parse_framed_route("192.168.1.0/24 192.168.1.1 1 2 -1 3 400", AF_INET);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(text_of(r->dest), "192.168.1.0/24");
+    EXPECT_EQ(r->metric, 1u);
     for (const char *bad : {"", "10.0.0.0/8", "10.0.0.0/33 1.1.1.1", "10.0.0.0/8 1.1.1.1 x",
-                            "10.0.0.0/8 1.1.1.1 1 2", "10.0.0.0/-1 1.1.1.1", "x/8 1.1.1.1",
+                            "10.0.0.0/8 1.1.1.1 -1 2", "10.0.0.0/-1 1.1.1.1", "x/8 1.1.1.1",
                             "2001:db8::/48 ::"})
         EXPECT_FALSE(ds_parse_framed_route(bad, AF_INET)) << bad;
     for (const char *bad : {"2001:db8::1 ::", "2001:db8::/129 ::", "10.0.0.0/8 ::"})

@@ -1,26 +1,25 @@
 # SPDX-License-Identifier: BSD-3-Clause
-# Sourced after lib.sh: starts a private FreeRADIUS on loopback high ports
-# and points the "ppp" and "ds_no_auth" stacks at pam_dsradius and pam_dslocal.
+# Sourced after lib.sh: a private FreeRADIUS on loopback high ports, hostile
+# servers from radius-fake, and the "ppp" and "ds_no_auth" stacks on
+# pam_dsradius and pam_dslocal.
 RADIUS_MODULE=$BUILD/pam/pam_dsradius.so
 LOCAL_MODULE=$BUILD/pam/pam_dslocal.so
+FAKE=$BUILD/tests/radius-fake
+DRIVE=$BUILD/tests/pam-drive
 SECRET=s3cret-for-tests
 AUTH_PORT=18121
 ACCT_PORT=18131
 R=$S/radius
 
-# start_freeradius USERS-FILE-TEXT
-start_freeradius() {
-    mkdir -p $R/log $R/acct $R/run
-    sed -e "s#@DIR@#$R#g; s#@SECRET@#$SECRET#; s#@AUTH_PORT@#$AUTH_PORT#; s#@ACCT_PORT@#$ACCT_PORT#" \
-        "$SOURCE/tests/e2e/radius/radiusd.conf.in" >$R/radiusd.conf
-    printf '%s\n' "$1" >$R/users
-    freeradius -f -d $R -l $R/log/radius.log &
-    for _ in $(seq 100); do ss -Hlun | grep -q ":$ACCT_PORT" && break; sleep 0.05; done
-    if ! ss -Hlun | grep -q ":$ACCT_PORT"; then
-        echo "FreeRADIUS did not start; its log:" >&2
-        tail -20 $R/log/radius.log >&2
-        return 1
-    fi
+# wait_udp PORT: returns once something listens on the UDP port (or gives up).
+wait_udp() {
+    for _ in $(seq 100); do ss -Hlun | grep -q ":$1 " && return 0; sleep 0.05; done
+    return 1
+}
+
+# radius_stacks: the module's configuration (FreeRADIUS's ports), its secret,
+# the stacks for pppd-sim and "login", a stack for pam-drive.
+radius_stacks() {
     printf '%s\n' "$SECRET" >$S/radius.secret
     chmod 600 $S/radius.secret
     module_conf "server 127.0.0.1 auth-port $AUTH_PORT acct-port $ACCT_PORT secret-file $S/radius.secret timeout 1 retries 1"
@@ -32,6 +31,31 @@ session  required   $RADIUS_MODULE conf=$S/dsradius.conf
 PAM
     printf 'auth required pam_permit.so\naccount required pam_permit.so\n' >/etc/pam.d/ds_no_auth
     printf 'auth required pam_deny.so\naccount required pam_deny.so\n' >/etc/pam.d/other
+    mkdir -p $S/pam.d
+    printf 'auth required %s conf=%s\nsession required %s conf=%s\n' $RADIUS_MODULE $S/dsradius.conf \
+        $RADIUS_MODULE $S/dsradius.conf >$S/pam.d/login
+}
+
+# start_freeradius USERS-FILE-TEXT
+start_freeradius() {
+    mkdir -p $R/log $R/acct $R/run
+    sed -e "s#@DIR@#$R#g; s#@SECRET@#$SECRET#; s#@AUTH_PORT@#$AUTH_PORT#; s#@ACCT_PORT@#$ACCT_PORT#" \
+        "$SOURCE/tests/e2e/radius/radiusd.conf.in" >$R/radiusd.conf
+    printf '%s\n' "$1" >$R/users
+    freeradius -f -d $R -l $R/log/radius.log &
+    if ! wait_udp $ACCT_PORT; then
+        echo "FreeRADIUS did not start; its log:" >&2
+        tail -20 $R/log/radius.log >&2
+        return 1
+    fi
+    radius_stacks
+}
+
+# start_fake PORT MODE: a radius-fake server (FAKE_LOG, FAKE_DELAY_MS from
+# the caller's environment), ready when this returns.
+start_fake() {
+    "$FAKE" "$1" $SECRET "$2" &
+    wait_udp "$1"
 }
 
 # module_conf LINE...: the module's configuration, server lines first.
