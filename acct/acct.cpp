@@ -17,6 +17,7 @@
 
 #include "auth/attrs.h"
 #include "auth/common.h"
+#include "linkup/dyndns_child.h"
 #include "plugin/handlers.h"
 #include "plugin/paths.h"
 #include "plugin/state.h"
@@ -73,56 +74,86 @@ void put_class_list(pam_handle_t *pamh) {
 // Unsigned counters go out through "%d", as accounting peers expect.
 int as_signed(unsigned int counter) { return static_cast<int>(counter); }
 
+// Ends ds_pamh's transaction as IP-down does: the Class list and the
+// counters (current after update_link_stats), pam_close_session, then
+// pam_end with the close's result.
+void close_with_counters() {
+    put_class_list(ds_pamh);
+    ds_pam_putenv_int(ds_pamh, "ACCT_INPUT_OCTETS", as_signed(link_stats.bytes_in));
+    ds_pam_putenv_int(ds_pamh, "ACCT_OUTPUT_OCTETS", as_signed(link_stats.bytes_out));
+    ds_pam_putenv_int(ds_pamh, "ACCT_SESSION_TIME", as_signed(link_connect_time));
+    ds_pam_putenv_int(ds_pamh, "ACCT_INPUT_PACKETS", as_signed(link_stats.pkts_in));
+    ds_pam_putenv_int(ds_pamh, "ACCT_OUTPUT_PACKETS", as_signed(link_stats.pkts_out));
+    int result = pam_close_session(ds_pamh, PAM_SILENT);
+    pam_end(ds_pamh, result);
+    ds_pamh = nullptr;
+    ds_pamh_holds = ds_transaction::none;
+}
+
+// Who the session is for, taken from the transaction before it is ended.
+struct session_owner {
+    std::string user;
+    bool have_user = false;
+    int acct_authentic = kNoAcctAuthentic;
+};
+
+session_owner owner_of(pam_handle_t *pamh) {
+    session_owner owner;
+    const char *name = nullptr;
+    if (pam_get_user(pamh, &name, nullptr) == PAM_SUCCESS && name != nullptr) {
+        try {
+            owner.user = name;
+            owner.have_user = true;
+        } catch (...) {
+        }
+    }
+    const char *authentic = pam_getenv(pamh, kAcctAuthentic);
+    if (authentic != nullptr) owner.acct_authentic = ds_parse_int(authentic);
+    return owner;
+}
+
+void open_session(const session_owner &owner) {
+    if (!owner.have_user ||
+        pam_start(DS_PAM_SERVICE, owner.user.c_str(), &kAccountingConv, &ds_pamh) != PAM_SUCCESS)
+        return;
+    ds_pamh_holds = ds_transaction::accounting;
+    ds_set_user_attrs(ds_pamh, owner.user.c_str(), ds_get_port());
+    if (owner.acct_authentic != kNoAcctAuthentic)
+        ds_pam_putenv_int(ds_pamh, kAcctAuthentic, owner.acct_authentic);
+    put_class_list(ds_pamh);
+    pam_open_session(ds_pamh, PAM_SILENT);
+}
+
 }  // namespace
 
 void ds_acct_start(void *, int) noexcept {
-    if (ds_pamh != nullptr) {
-        std::string user;
-        bool have_user = false;
-        const char *name = nullptr;
-        if (pam_get_user(ds_pamh, &name, nullptr) == PAM_SUCCESS && name != nullptr) {
-            try {
-                user = name;
-                have_user = true;
-            } catch (...) {
-            }
-        }
-        const char *authentic = pam_getenv(ds_pamh, kAcctAuthentic);
-        int acct_authentic = authentic ? ds_parse_int(authentic) : kNoAcctAuthentic;
+    if (ds_pamh != nullptr && ds_pamh_holds == ds_transaction::accepted) {
+        session_owner owner = owner_of(ds_pamh);
         pam_end(ds_pamh, PAM_SUCCESS);
         ds_pamh = nullptr;
-        ds_acct_open = false;
-
-        if (have_user &&
-            pam_start(DS_PAM_SERVICE, user.c_str(), &kAccountingConv, &ds_pamh) == PAM_SUCCESS) {
-            ds_acct_open = true;
-            ds_set_user_attrs(ds_pamh, user.c_str(), ds_get_port());
-            if (acct_authentic != kNoAcctAuthentic)
-                ds_pam_putenv_int(ds_pamh, kAcctAuthentic, acct_authentic);
-            put_class_list(ds_pamh);
-            pam_open_session(ds_pamh, PAM_SILENT);
-        }
+        open_session(owner);
+    } else if (ds_pamh != nullptr && ds_pamh_holds == ds_transaction::accounting) {
+        // IP-up again without IP-down: the open session gets its Stop first.
+        session_owner owner = owner_of(ds_pamh);
+        update_link_stats(0);
+        close_with_counters();
+        open_session(owner);
+    } else if (ds_pamh != nullptr) {
+        // A refused transaction left behind while the link was accepted
+        // otherwise (the port's local user): nobody is charged under its name.
+        pam_end(ds_pamh, PAM_ABORT);
+        ds_pamh = nullptr;
     }
+    if (ds_pamh == nullptr) ds_pamh_holds = ds_transaction::none;
     write_marker();
 }
 
 void ds_acct_stop(void *, int) noexcept {
     update_link_stats(0);
-    if (ds_pamh != nullptr) {
-        put_class_list(ds_pamh);
-        ds_pam_putenv_int(ds_pamh, "ACCT_INPUT_OCTETS", as_signed(link_stats.bytes_in));
-        ds_pam_putenv_int(ds_pamh, "ACCT_OUTPUT_OCTETS", as_signed(link_stats.bytes_out));
-        ds_pam_putenv_int(ds_pamh, "ACCT_SESSION_TIME", as_signed(link_connect_time));
-        ds_pam_putenv_int(ds_pamh, "ACCT_INPUT_PACKETS", as_signed(link_stats.pkts_in));
-        ds_pam_putenv_int(ds_pamh, "ACCT_OUTPUT_PACKETS", as_signed(link_stats.pkts_out));
-        int result = pam_close_session(ds_pamh, PAM_SILENT);
-        pam_end(ds_pamh, result);
-        ds_pamh = nullptr;
-    }
-    ds_acct_open = false;
+    if (ds_pamh != nullptr) close_with_counters();
+    ds_pamh_holds = ds_transaction::none;
     if (ds_dyndns_pid != 0) {
-        // Never a group or every process: only a real child id is signalled.
-        if (ds_dyndns_pid > 0) kill(ds_dyndns_pid, SIGKILL);
+        ds_stop_client(ds_dyndns_pid, ds_dyndns_pidfd);
         ds_dyndns_pid = 0;
     }
     int port = ds_get_port();

@@ -33,7 +33,7 @@ int ds_set_user_attrs(pam_handle_t *pamh, const char *user, int port) noexcept {
     ds_pam_putenv_str(pamh, "USER_NAME", user);
     ds_pam_putenv_int(pamh, "SERVICE_TYPE", DS_SERVICE_TYPE_FRAMED);
     ds_pam_putenv_int(pamh, "FRAMED_PROTOCOL", DS_FRAMED_PROTOCOL_PPP);
-    ds_pam_putenv_int(pamh, "NAS_PORT", port + 1);
+    ds_pam_putenv_int(pamh, "NAS_PORT", port < INT_MAX ? port + 1 : INT_MAX);
     return ds_pam_putenv_int(pamh, "NAS_PORT_TYPE",
                              port < 0 ? DS_NAS_PORT_TYPE_VIRTUAL : DS_NAS_PORT_TYPE_ASYNC);
 }

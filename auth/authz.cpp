@@ -84,8 +84,9 @@ int ds_allowed_address(u_int32_t addr) noexcept {
 void ds_cbcp_init(cbcp_state *state) noexcept {
     if (state != nullptr) {
         if (ds_callback_enabled != 0 && ds_callback_number != nullptr) {
+            // The daemon owns whatever number the state held and frees it
+            // itself; freeing it here could free it twice. At worst it leaks.
             state->us_allowed = CBCP_ALLOW_NONE_AND_ADMIN;
-            std::free(state->us_number);
             state->us_number = strdup(ds_callback_number);
         } else if (ds_callback_enabled != 0) {
             state->us_allowed = CBCP_ALLOW_NONE_AND_USER;

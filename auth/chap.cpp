@@ -34,13 +34,13 @@ struct chap_exchange {
 bool verify_with_password(const chap_exchange &x, const char *password, std::size_t max_len) {
     if (x.digest == nullptr || x.digest->verify_response == nullptr) return false;
     std::size_t len = strnlen(password, max_len);
-    if (len >= kSecretSize) return false;
+    if (len > kSecretSize) return false;
     std::array<unsigned char, kSecretSize> secret{};
     std::memcpy(secret.data(), password, len);
     int ok = x.digest->verify_response(x.id, const_cast<char *>(x.name), secret.data(),
                                        static_cast<int>(len), x.challenge, x.response,
                                        reinterpret_cast<char *>(x.message), x.message_space);
-    secret.fill(0);
+    explicit_bzero(secret.data(), secret.size());
     return ok != 0;
 }
 
@@ -95,21 +95,19 @@ int accept(pam_handle_t **pamh, const chap_exchange &x) {
     if (result != PAM_SUCCESS) {
         syslog(LOG_DEBUG, "ds_chap_auth: authorization failed %s %d", x.name, result);
         write_message(x, pam_strerror(*pamh, result));
-        pam_end(*pamh, result);
-        *pamh = nullptr;
+        ds_auth_end(pamh, result);
         return 0;
     }
     ds_apply_authz_attrs(*pamh);
-    ds_auth_release_scratch(pamh, PAM_SUCCESS);
+    ds_auth_accepted(pamh);
     return 1;
 }
 
 // The stack consulted the local user database and refused: check the
 // response ourselves against that database, inside a "ds_no_auth" transaction.
 int fallback_to_local_database(pam_handle_t **pamh, const chap_exchange &x, int result) {
-    pam_end(*pamh, result);
-    *pamh = nullptr;
-    result = pam_start(DS_PAM_SERVICE_NO_AUTH, x.name, &ds_chap_conv_record, pamh);
+    ds_auth_end(pamh, result);
+    result = ds_auth_pam_start(DS_PAM_SERVICE_NO_AUTH, x.name, &ds_chap_conv_record, pamh);
     if (result != PAM_SUCCESS) return refuse(pamh, x, result);
     result = pam_authenticate(*pamh, PAM_SILENT);
     if (result != PAM_SUCCESS) return refuse(pamh, x, result);
@@ -118,7 +116,7 @@ int fallback_to_local_database(pam_handle_t **pamh, const chap_exchange &x, int 
     const char *password = reinterpret_cast<const char *>(record.data() + DS_USERINFO_PASSWORD);
     bool verified =
         verify_with_password(x, password, DS_USERINFO_SIZE - DS_USERINFO_PASSWORD);
-    record.fill(0);
+    explicit_bzero(record.data(), record.size());
     if (!verified) return refuse(pamh, x, PAM_AUTH_ERR);
     return accept(pamh, x);
 }
@@ -140,7 +138,7 @@ int ds_chap_auth(char *name, char *, int id, struct chap_digest_type *digest,
                           response,         message, message_space};
     int port = ds_get_port();
 
-    if (port != DS_NO_PORT) {
+    if (port != DS_NO_PORT && ds_port_record_exists(port, "ds_chap_auth")) {
         ds_local_user local;
         switch (ds_read_local_user(port, local)) {
         case ds_local_user_status::read_failed:

@@ -25,7 +25,7 @@ void copy_text_field(const unsigned char *field, std::size_t width, std::array<c
 ds_local_user_status ds_read_local_user(int port, ds_local_user &out) noexcept {
     out = ds_local_user{};
     std::array<unsigned char, store::kPppBlockSize> block{};
-    int got = reprom(block.data(), store::kPppBlockSize, store::ppp_block_offset(port));
+    int got = ds_reprom(block.data(), store::kPppBlockSize, store::ppp_block_offset(port));
     if (got != store::kPppBlockSize) return ds_local_user_status::read_failed;
     copy_text_field(block.data() + store::kBlockLocalUserName, store::kLocalUserNameWidth,
                     out.name);
@@ -44,7 +44,7 @@ void ds_send_auth_alert(bool success, const char *user) noexcept {
 }
 
 pam_handle_t **ds_auth_slot(pam_handle_t **scratch) noexcept {
-    return ds_acct_open ? scratch : &ds_pamh;
+    return ds_pamh_holds == ds_transaction::accounting ? scratch : &ds_pamh;
 }
 
 int ds_auth_pam_start(const char *service, const char *user, const struct pam_conv *conv,
@@ -53,7 +53,20 @@ int ds_auth_pam_start(const char *service, const char *user, const struct pam_co
         pam_end(*slot, PAM_ABORT);
         *slot = nullptr;
     }
-    return pam_start(service, user, conv, slot);
+    int result = pam_start(service, user, conv, slot);
+    if (slot == &ds_pamh) ds_pamh_holds = ds_pamh ? ds_transaction::unaccepted : ds_transaction::none;
+    return result;
+}
+
+void ds_auth_accepted(pam_handle_t **slot) noexcept {
+    if (slot == &ds_pamh) ds_pamh_holds = ds_transaction::accepted;
+    ds_auth_release_scratch(slot, PAM_SUCCESS);
+}
+
+void ds_auth_end(pam_handle_t **slot, int status) noexcept {
+    pam_end(*slot, status);
+    *slot = nullptr;
+    if (slot == &ds_pamh) ds_pamh_holds = ds_transaction::none;
 }
 
 void ds_auth_release_scratch(pam_handle_t **slot, int status) noexcept {

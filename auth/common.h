@@ -37,3 +37,10 @@ int ds_auth_pam_start(const char *service, const char *user, const struct pam_co
 
 // Ends the transaction in `slot` when it is a scratch slot (not ds_pamh).
 void ds_auth_release_scratch(pam_handle_t **slot, int status) noexcept;
+
+// Records that the transaction in `slot` was authenticated and passed its
+// account check (a scratch one is ended: the accounting session stays).
+void ds_auth_accepted(pam_handle_t **slot) noexcept;
+
+// Ends the transaction in `slot` with `status`.
+void ds_auth_end(pam_handle_t **slot, int status) noexcept;

@@ -21,7 +21,7 @@ int ds_pap_auth(char *user_arg, char *passwd_arg, char **msgp, struct wordlist *
     const char *passwd = passwd_arg ? passwd_arg : "";
     int port = ds_get_port();
 
-    if (port != DS_NO_PORT) {
+    if (port != DS_NO_PORT && ds_port_record_exists(port, "ds_pap_auth")) {
         ds_local_user local;
         switch (ds_read_local_user(port, local)) {
         case ds_local_user_status::read_failed:
@@ -70,11 +70,10 @@ int ds_pap_auth(char *user_arg, char *passwd_arg, char **msgp, struct wordlist *
     if (result != PAM_SUCCESS) {
         syslog(LOG_DEBUG, "ds_pap_auth: authorization failed %s %d", user, result);
         set_reply(msgp, pam_strerror(*pamh, result));
-        pam_end(*pamh, result);
-        *pamh = nullptr;
+        ds_auth_end(pamh, result);
         return 0;
     }
     ds_apply_authz_attrs(*pamh);
-    ds_auth_release_scratch(pamh, PAM_SUCCESS);
+    ds_auth_accepted(pamh);
     return 1;
 }

@@ -3,9 +3,13 @@
 
 #include <cstdlib>
 
+std::string dsdevice_dir() {
+    const char *dir = secure_getenv(DSDEVICE_DIR_VARIABLE);
+    return dir && *dir ? dir : DSDEVICE_DIR_DEFAULT;
+}
+
 std::string dsdevice_path(const char *file) {
-    const char *dir = std::getenv(DSDEVICE_DIR_VARIABLE);
-    std::string path = dir && *dir ? dir : DSDEVICE_DIR_DEFAULT;
+    std::string path = dsdevice_dir();
     path += '/';
     path += file;
     return path;

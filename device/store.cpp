@@ -9,6 +9,10 @@
 #include "device/settings.h"
 #include "platform/device.h"
 
+namespace {
+constexpr mode_t kGroupOrOtherAccess = 077;
+}  // namespace
+
 int reprom(void *buf, int len, int offset) {
     try {
         if (buf == nullptr || len < 0 || offset < 0) {
@@ -16,19 +20,29 @@ int reprom(void *buf, int len, int offset) {
             return -1;
         }
         std::string path = dsdevice_path(DSDEVICE_STORE_FILE);
-        int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
         if (fd < 0) {
             syslog(LOG_ERR, "reprom(): cannot open %s: %m", path.c_str());
             return -1;
         }
         struct stat st {};
         int result = -1;
-        if (fstat(fd, &st) == 0 && static_cast<long long>(offset) + len <= st.st_size) {
+        bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+        // The image holds passwords; an old one may still be readable by all.
+        static bool warned = false;
+        if (regular && (st.st_mode & kGroupOrOtherAccess) != 0 && !warned) {
+            warned = true;
+            syslog(LOG_WARNING, "reprom(): %s may be read by group or others and holds passwords; "
+                                "chmod 600 it (dsconf writes it so)", path.c_str());
+        }
+        if (regular && static_cast<long long>(offset) + len <= st.st_size) {
             ssize_t got = pread(fd, buf, static_cast<std::size_t>(len), offset);
             if (got == len) result = len;
         }
         close(fd);
-        if (result < 0)
+        if (!regular)
+            syslog(LOG_ERR, "reprom(): %s is not a regular file", path.c_str());
+        else if (result < 0)
             syslog(LOG_ERR, "reprom(): %d bytes at offset %d lie outside %s", len, offset,
                    path.c_str());
         return result;

@@ -12,6 +12,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include "linkup/dyndns_child.h"
 #include "platform/device.h"
 #include "platform/store.h"
 #include "plugin/handlers.h"
@@ -30,6 +31,7 @@ constexpr int kCreateFailed = -5;
 constexpr int kSslConfigFailed = -6;
 constexpr int kSslWriteShort = -7;
 constexpr int kUnsafeField = -8;
+constexpr std::string_view kOptionBreakers = " \t#\\";
 
 constexpr const char *kProgram = "inadyn";
 constexpr const char *kInputFileOption = "--input_file";
@@ -76,6 +78,12 @@ bool has_control_character(std::string_view text) {
     for (unsigned char c : text)
         if (c < 0x20 || c == 0x7f) return true;
     return false;
+}
+
+// The client's input file splits options on blanks and treats "#" as a
+// comment and a backslash as an escape: any of them in a value adds options.
+bool splits_an_option(std::string_view text) {
+    return has_control_character(text) || text.find_first_of(kOptionBreakers) != std::string_view::npos;
 }
 
 // Returns a new file owned by us alone, never written through a link that
@@ -126,9 +134,9 @@ dyndns_settings settings_from(const unsigned char *global, const unsigned char *
 // Returns the name of the first field that would inject into the client's
 // input, or null when all are plain text.
 const char *unsafe_field(const dyndns_settings &s) {
-    if (has_control_character(s.alias)) return "dyndns_alias";
-    if (has_control_character(s.user)) return "dyndns_user";
-    if (has_control_character(s.password)) return "dyndns_password";
+    if (splits_an_option(s.alias)) return "dyndns_alias";
+    if (splits_an_option(s.user)) return "dyndns_user";
+    if (splits_an_option(s.password)) return "dyndns_password";
     if (s.secure && has_control_character(s.ssl_list_entry)) return "ssl_list_entry";
     return nullptr;
 }
@@ -179,19 +187,20 @@ int write_ssl_files(std::FILE *input, const dyndns_settings &s, int port) {
 
 int check_and_launch_ppp_dyndns(int port, pid_t *pid_out) noexcept {
     std::array<unsigned char, store::kGlobalSize> global{};
-    if (reprom(global.data(), store::kGlobalSize, store::kGlobalOffset) != store::kGlobalSize)
+    if (ds_reprom(global.data(), store::kGlobalSize, store::kGlobalOffset) != store::kGlobalSize)
         return kGlobalReadFailed;
     std::array<unsigned char, store::kDyndnsSize> dyndns{};
-    if (reprom(dyndns.data(), store::kDyndnsSize, store::kDyndnsOffset) != store::kDyndnsSize)
+    if (ds_reprom(dyndns.data(), store::kDyndnsSize, store::kDyndnsOffset) != store::kDyndnsSize)
         return kDyndnsReadFailed;
     std::array<unsigned char, store::kPortSize> record{};
-    if (reprom(record.data(), store::kPortSize, store::port_offset(port)) != store::kPortSize)
+    if (!ds_port_record_exists(port, "check_and_launch_ppp_dyndns") ||
+        ds_reprom(record.data(), store::kPortSize, store::port_offset(port)) != store::kPortSize)
         return kPortReadFailed;
     if (record[store::kDyndnsEnabled] == 0) return kDisabled;
 
     dyndns_settings settings = settings_from(global.data(), dyndns.data(), record.data());
     if (const char *field = unsafe_field(settings)) {
-        syslog(LOG_ERR, "%s(): port %d: %s holds a control character, dynamic DNS not started",
+        syslog(LOG_ERR, "%s(): port %d: %s holds a control character, blank, '#' or '\\', dynamic DNS not started",
                "check_and_launch_ppp_dyndns", port, field);
         return kUnsafeField;
     }
@@ -206,14 +215,13 @@ int check_and_launch_ppp_dyndns(int port, pid_t *pid_out) noexcept {
     }
     if (!finish(input)) return kCreateFailed;
 
-    pid_t child = fork();
+    char *argv[] = {const_cast<char *>(kProgram), const_cast<char *>(kInputFileOption), input_path.data(),
+                    nullptr};
+    int pidfd = -1;
+    pid_t child = ds_start_client(argv, pidfd);
     if (child < 0) return kForkFailed;
-    if (child == 0) {
-        char *argv[] = {const_cast<char *>(kProgram), const_cast<char *>(kInputFileOption),
-                        input_path.data(), nullptr};
-        execvp(kProgram, argv);
-        _exit(1);
-    }
+    if (ds_dyndns_pidfd >= 0) close(ds_dyndns_pidfd);
+    ds_dyndns_pidfd = pidfd;
     if (pid_out != nullptr) *pid_out = child;
     return kStarted;
 }

@@ -82,11 +82,12 @@ void install_v6(const route_entry &route, const host_entry &host) {
 bool install_static_routes() {
     for (int i = 0; i < store::kRouteCount; ++i) {
         route_entry route{};
-        if (reprom(route.data(), store::kRouteSize, store::route_offset(i)) < 0) return false;
+        if (ds_reprom(route.data(), store::kRouteSize, store::route_offset(i)) < 0) return false;
         if (route[store::kRouteViaHost] == 0) continue;
+        // A host index past the table names no host: skipped like a disabled one.
+        if (!store::has_host_entry(route[store::kRouteHost])) continue;
         host_entry host{};
-        if (reprom(host.data(), store::kHostEntrySize,
-                   store::host_offset(route[store::kRouteHost])) < 0)
+        if (ds_reprom(host.data(), store::kHostEntrySize, store::host_offset(route[store::kRouteHost])) < 0)
             return false;
         if (host[store::kHostEnabled] == 0) continue;
         if (route[store::kRouteType] > store::kRouteTypeDefault) continue;

@@ -86,9 +86,10 @@ void ds_ipv6_up(void) noexcept {
     pamutil_add_radius_ipv6_routes(ds_routes_v6, ifname);
     if (port == DS_NO_PORT || peer_id_is_zero()) return;
     createPortRoutes(port, DS_FAMILY_V6);
+    if (!ds_port_record_exists(port, kFn)) return;
 
     std::array<unsigned char, store::kPortSize> record{};
-    if (reprom(record.data(), store::kPortSize, store::port_offset(port)) != store::kPortSize) {
+    if (ds_reprom(record.data(), store::kPortSize, store::port_offset(port)) != store::kPortSize) {
         syslog(LOG_INFO, "%s(): error getting port config", kFn);
         return;
     }

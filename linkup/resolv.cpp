@@ -1,7 +1,14 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // Merges the port's name servers into the system resolver file, under the
 // semaphore that every port's daemon shares.
+#include <fcntl.h>
+#include <netdb.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +27,7 @@ namespace {
 constexpr const char *kFn = "ds_update_resolv";
 constexpr std::size_t kMaxServers = 4;
 constexpr std::size_t kAddressStorage = 128;
+constexpr mode_t kResolverFileMode = 0644;
 
 struct server {
     std::array<char, kAddressStorage> address{};
@@ -65,13 +73,45 @@ struct line_reader {
 
 using file_ptr = std::unique_ptr<std::FILE, file_closer>;
 
+// Returns the file at `path` opened with `flags` when it is a regular file;
+// never blocks on a FIFO or a device planted there (logged).
+file_ptr open_regular(const char *path, int flags, const char *mode) {
+    int fd = open(path, flags | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, kResolverFileMode);
+    if (fd < 0) return nullptr;
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        syslog(LOG_WARNING, "%s(): %s is not a regular file, not used", kFn, path);
+        close(fd);
+        return nullptr;
+    }
+    std::FILE *f = fdopen(fd, mode);
+    if (f == nullptr) close(fd);
+    return file_ptr{f};
+}
+
+// True when `address` is a numeric IPv4 or IPv6 address (a scope suffix such
+// as "%ppp0" included); anything else must not reach the resolver file.
+bool is_numeric_address(std::string_view address) {
+    std::array<char, kAddressStorage> text{};
+    if (address.size() >= text.size()) return false;
+    std::memcpy(text.data(), address.data(), address.size());
+    addrinfo hints{};
+    hints.ai_flags = AI_NUMERICHOST;
+    hints.ai_family = AF_UNSPEC;
+    addrinfo *found = nullptr;
+    if (getaddrinfo(text.data(), nullptr, &hints, &found) != 0) return false;
+    freeaddrinfo(found);
+    return true;
+}
+
 void read_port_servers(std::FILE *f, server_list &list) {
     line_reader reader{f};
     std::string_view line;
     while (list.count < kMaxServers && reader.next(line)) {
         std::string_view address = ds_resolv_nameserver(line);
-        // An address that does not fit its storage is skipped, never cut.
-        if (address.empty() || address.size() >= kAddressStorage) continue;
+        // An address that does not fit its storage is skipped, never cut, as
+        // is a token that is no address at all.
+        if (address.empty() || address.size() >= kAddressStorage || !is_numeric_address(address)) continue;
         if (list.contains(address)) continue;
         server &s = list.entries[list.count++];
         std::memcpy(s.address.data(), address.data(), address.size());
@@ -98,18 +138,27 @@ bool ends_without_newline(std::FILE *f) {
 }
 
 void append_new_servers(const server_list &list) {
-    file_ptr f{std::fopen(DS_SYSTEM_RESOLV, "a+")};
+    file_ptr f = open_regular(DS_SYSTEM_RESOLV, O_RDWR | O_CREAT | O_APPEND, "a+");
     if (!f) return;
     bool newline_owed = ends_without_newline(f.get());
-    for (std::size_t i = 0; i < list.count; ++i) {
+    // A read is followed by a write only after a seek (ISO C's update streams).
+    bool ok = std::fseek(f.get(), 0, SEEK_END) == 0;
+    for (std::size_t i = 0; ok && i < list.count; ++i) {
         const server &s = list.entries[i];
         if (!s.is_new) continue;
         syslog(LOG_DEBUG, "%s(): added nameserver: %s to resolv.conf", kFn, s.address.data());
         if (newline_owed) {
-            std::fputc('\n', f.get());
+            ok = std::fputc('\n', f.get()) != EOF;
             newline_owed = false;
         }
-        std::fprintf(f.get(), "nameserver %s\n", s.address.data());
+        ok = ok && std::fprintf(f.get(), "nameserver %s\n", s.address.data()) > 0;
+    }
+    int error = ok ? 0 : errno;
+    if (std::fflush(f.get()) != 0 && error == 0) error = errno;
+    if (std::fclose(f.release()) != 0 && error == 0) error = errno;
+    if (!ok || error != 0) {
+        errno = error;
+        syslog(LOG_ERR, "%s(): writing %s failed: %m", kFn, DS_SYSTEM_RESOLV);
     }
 }
 
@@ -127,7 +176,7 @@ void ds_update_resolv(int port) noexcept {
     std::array<char, DS_PORT_PATH_SIZE> port_file{};
     std::snprintf(port_file.data(), port_file.size(), DS_PORT_RESOLV_FORMAT, port);
     {
-        file_ptr f{std::fopen(port_file.data(), "r")};
+        file_ptr f = open_regular(port_file.data(), O_RDONLY, "r");
         if (!f) {
             syslog(LOG_DEBUG, "%s(): PPP:  no nameservers to add to resolver file.", kFn);
             return;
@@ -136,7 +185,7 @@ void ds_update_resolv(int port) noexcept {
     }
     if (list.count == 0) return;
 
-    if (file_ptr f{std::fopen(DS_SYSTEM_RESOLV, "r")}) mark_known_servers(f.get(), list);
+    if (file_ptr f = open_regular(DS_SYSTEM_RESOLV, O_RDONLY, "r")) mark_known_servers(f.get(), list);
     bool any_new = false;
     for (std::size_t i = 0; i < list.count; ++i) any_new = any_new || list.entries[i].is_new;
     if (any_new) append_new_servers(list);

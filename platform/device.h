@@ -3,6 +3,7 @@
 // libglobals/libpamquarn/libsslquarn on the appliance).
 #pragma once
 
+#include <climits>
 #include <cstddef>
 #include <cstring>
 #include <security/pam_appl.h>
@@ -30,6 +31,13 @@ inline constexpr int DS_FAMILY_V6 = 6;
 typedef struct pamutil_string_list pamutil_string_list;
 
 DS_DEVICE_API int reprom(void *buf, int len, int offset);
+
+// Returns reprom's result for a 64-bit store offset; one no int can hold is
+// a failed read (-1), never a wrapped one.
+inline int ds_reprom(void *buf, int len, long long offset) {
+    if (offset < 0 || offset > INT_MAX) return -1;
+    return reprom(buf, len, static_cast<int>(offset));
+}
 DS_DEVICE_API int send_auth_alert(int unused, int kind, const char *text);
 DS_DEVICE_API int getuserinfo(const char *name, void *record);
 DS_DEVICE_API int hex_to_asc(const unsigned char *bytes, char *out, int n);

@@ -74,10 +74,18 @@ inline constexpr int kDyndnsConnection = 98;
 
 inline constexpr int kImageSize = kDyndnsOffset + kDyndnsSize;
 
-constexpr int port_offset(int port) { return kPortOffset + port * kPortSize; }
-constexpr int ppp_block_offset(int port) { return port_offset(port) + kPppBlockInPort; }
-constexpr int route_offset(int index) { return kRouteOffset + index * kRouteSize; }
-constexpr int host_offset(int index) { return kHostTableOffset + index * kHostEntrySize; }
+// Whether an index names a record the store holds: the layout has room for
+// kPortCount port records and kHostEntryCount host entries, and an index past
+// them would read other records as one of these.
+constexpr bool has_port_record(long long port) { return port >= 0 && port < kPortCount; }
+constexpr bool has_host_entry(long long host) { return host >= 0 && host < kHostEntryCount; }
+
+// Offsets in 64 bits, so no index can overflow them; those of valid indexes
+// fit the int that reprom takes.
+constexpr long long port_offset(long long port) { return kPortOffset + port * kPortSize; }
+constexpr long long ppp_block_offset(long long port) { return port_offset(port) + kPppBlockInPort; }
+constexpr long long route_offset(long long index) { return kRouteOffset + index * kRouteSize; }
+constexpr long long host_offset(long long index) { return kHostTableOffset + index * kHostEntrySize; }
 
 static_assert(port_offset(kPortCount) == kRouteOffset, "port records end where routes begin");
 static_assert(ppp_block_offset(0) == 64653);
@@ -93,5 +101,7 @@ static_assert(host_offset(kHostEntryCount) <= kGlobalOffset, "hosts lie below gl
 static_assert(kSslListEntry + kSslListEntryWidth <= kGlobalSize);
 static_assert(route_offset(kRouteCount) <= kDyndnsOffset);
 static_assert(kGlobalOffset + kGlobalSize <= kPortOffset);
+static_assert(port_offset(kPortCount - 1) + kPortSize <= kImageSize && kImageSize < (1LL << 31),
+              "every valid offset fits an int");
 
 }  // namespace store

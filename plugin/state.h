@@ -10,8 +10,10 @@
 
 // Current PAM transaction: authentication until IP-up, accounting until IP-down.
 extern pam_handle_t *ds_pamh;
-// True while ds_pamh holds the accounting session opened at IP-up.
-extern bool ds_acct_open;
+// What ds_pamh holds. Accounting starts only from an accepted transaction: a
+// refused one left behind must never be charged for a later link.
+enum class ds_transaction { none, unaccepted, accepted, accounting };
+extern ds_transaction ds_pamh_holds;
 // Borrowed answers for the conversation functions.
 extern const char *ds_conv_user;
 extern const char *ds_conv_password;
@@ -22,10 +24,17 @@ extern int ds_callback_enabled;
 extern pamutil_string_list *ds_routes_v4;
 extern pamutil_string_list *ds_routes_v6;
 extern pamutil_string_list *ds_class_list;
-// The running dynamic-DNS client, 0 = none.
+// The running dynamic-DNS client, 0 = none, and a pidfd for it (-1 = none):
+// the daemon may reap the client long before IP-down, and its number then
+// belongs to whatever process takes it next; the pidfd never does.
 extern pid_t ds_dyndns_pid;
+extern int ds_dyndns_pidfd;
 
 inline constexpr int DS_NO_PORT = -1;
 
 // Returns the 0-based port index from "PORT", or DS_NO_PORT when unset.
 int ds_get_port() noexcept;
+
+// Returns whether the store holds a record for `port`; logs (naming `fn`)
+// when it does not, and then nothing of the port's records may be read.
+bool ds_port_record_exists(int port, const char *fn) noexcept;

@@ -91,6 +91,18 @@ expect_contains "a line break in the password is refused with the field named" "
 expect_lacks "...without its value" "$(cat $S/out)" "--x"
 expect_eq "...and no file is written" "$(ls /etc/ppp | grep -c dyndns)" "0"
 
+# A blank, '#' or '\' would add options to the client's input file (it
+# splits on blanks): refused like a control character, the field named.
+for value in 'pw --exec /tmp/x' 'pw#x' 'pw\x'; do
+    rm -f /etc/ppp/dyndns.*
+    printf '%s\0' "$value" | dd of=$DSDEVICE_DIR/store.img bs=1 seek=$((64533 + 826)) conv=notrunc status=none
+    link_up
+    expect_contains "\"$value\" in the password is refused with the field named" "$(cat $S/out)" \
+        "dyndns_password holds a control character, blank, '#' or"
+    expect_lacks "...without its value" "$(cat $S/out)" "$value"
+    expect_eq "...and no file is written" "$(ls /etc/ppp | grep -c dyndns)" "0"
+done
+
 # A path that cannot be created: no client, and the next link-up tries again.
 "$DSCONF" set ports.0.dyndns.password dspw >/dev/null
 "$DSCONF" set dyndns.connection 0 >/dev/null
@@ -105,7 +117,13 @@ expect_eq "the next link-up starts it" "$(cat $S/inadyn.args)" "--input_file /et
 # while the link is up, and the --while-up command keeps its own status.
 cat >$S/bin/inadyn <<STUB
 #!/bin/sh
+# Builtins only until the masks are read: a fork would block signals meanwhile.
+while read -r key value; do
+    case \$key in SigBlk:|SigIgn:) echo "\$key \$value" ;; esac
+done </proc/\$\$/status >$S/inadyn.signals
 echo "\$*" >>$S/inadyn.args
+echo \$\$ >$S/inadyn.pid
+ls -l /proc/\$\$/fd >$S/inadyn.fds
 STUB
 out=$(sim --port 0 --auth none --reap --while-up "$wait_for_client; sleep 0.2; exit 3")
 expect_contains "--reap: the --while-up command's status is its own" "$out" '"event":"while-up","status":3'
@@ -113,6 +131,30 @@ expect_contains "--reap: the client that exited is reaped while the link is up" 
 out=$(sim --port 0 --auth none --while-up "$wait_for_client; sleep 0.2; exit 4")
 expect_contains "without --reap: the same status" "$out" '"event":"while-up","status":4'
 expect_lacks "without --reap: nothing is reaped" "$out" '"event":"reaped"'
+
+# The client gets nothing of the daemon: not the serial line (the daemon
+# keeps it open, inheritably), no blocked or ignored signal.
+: >$S/ttyS0
+rm -f $S/inadyn.args
+sim --port 0 --auth none --devnam $S/ttyS0 --while-up "$wait_for_client; sleep 0.2" >/dev/null
+expect_lacks "the serial line does not reach the client" "$(cat $S/inadyn.fds)" "ttyS0"
+expect_eq "...nor its blocked or ignored signals" "$(cat $S/inadyn.signals)" \
+    $'SigBlk: 0000000000000000\nSigIgn: 0000000000000000'
+
+# The daemon reaps the client once it exits and its number goes to another
+# process; IP-down must not kill that one. The while-up command waits for the
+# reaping, then starts a process on the client's old number (ns_last_pid, in
+# this sandbox's own PID namespace).
+rm -f $S/inadyn.args $S/inadyn.pid $S/victim.pid
+take_its_pid='pid=$(cat '$S'/inadyn.pid); for i in $(seq 300); do [ -e /proc/$pid ] || break; sleep 0.01; done;
+    echo $((pid - 1)) >/proc/sys/kernel/ns_last_pid; sleep 60 </dev/null >/dev/null 2>&1 & echo $! >'$S'/victim.pid'
+out=$(sim --port 0 --auth none --reap --while-up "$wait_for_client; for i in \$(seq 100); do [ -s $S/inadyn.pid ] && break; sleep 0.02; done; $take_its_pid")
+victim=$(cat $S/victim.pid)
+expect_eq "the process on the client's old number is the one tested" "$victim" "$(cat $S/inadyn.pid)"
+sleep 0.2
+expect_eq "IP-down does not kill a process that took the client's number" \
+    "$(kill -0 "$victim" 2>/dev/null && echo alive)" "alive"
+kill "$victim" 2>/dev/null
 
 "$DSCONF" set ports.0.dyndns.enabled 0 >/dev/null
 rm -f /etc/ppp/dyndns.*

@@ -50,9 +50,17 @@ expect_contains "a link name too long for the marker path is reported" "$out" "l
 
 # The configuration store: a port beyond the image, a missing image, a
 # directory instead of an image.
-out=$(sim --port 40 --user u --password pw)
-expect_contains "a port beyond the store is refused, not passed to PAM" "$out" '"result":0'
-expect_contains "...with a log line naming the port" "$out" "cannot read PPP settings of port 40"
+# Ports 0 to 7 have records: PORT=8 would read the route table as a port and
+# a huge PORT would overflow the offset. Such a port has no local user (PAM
+# decides), and nothing of the store is read for it.
+for port in 8 40 99999999999; do
+    out=$(sim --port $port --user u --password pw --ipv6 --peer-id ::5)
+    expect_contains "PORT=$port: PAM decides" "$out" '"event":"pap","message":"Success","result":1'
+    expect_contains "...and says why no local user was looked for" "$out" "has no record in the store"
+    expect_lacks "...nothing is read past the store's ports" "$out" "lie outside"
+done
+expect_contains "...and its NAS_PORT is the index plus one" "$(grep '^authenticate' $S/record | tail -1)" \
+    "NAS_PORT=2147483647"
 mv $DSDEVICE_DIR/store.img $S/store.img
 out=$(sim --port 0 --user u --password pw)
 expect_contains "no store image: refused with a clear line" "$out" "reprom(): cannot open"
@@ -63,15 +71,30 @@ expect_contains "a directory instead of the image: refused" "$out" '"result":0'
 rmdir $DSDEVICE_DIR/store.img
 mv $S/store.img $DSDEVICE_DIR/store.img
 
-# A route entry naming a host far past the table: read, found disabled, skipped.
+# A route entry naming a host past the table (as an old image may hold;
+# dsconf refuses it now): nothing is read for it, it is skipped.
 "$DSCONF" set routes.0.type 0 >/dev/null
 "$DSCONF" set routes.0.destination 192.168.99.0 >/dev/null
 "$DSCONF" set routes.0.prefix_length 120 >/dev/null
-"$DSCONF" set routes.0.host 255 >/dev/null
 "$DSCONF" set routes.0.via_host 1 >/dev/null
+printf '\xff' | dd of=$DSDEVICE_DIR/store.img bs=1 seek=$((142437 + 17)) conv=notrunc status=none
 out=$(sim --port 0 --auth none --tun --while-up 'ip route')
 expect_lacks "a route through host 255 installs nothing" "$out" "192.168.99.0"
+expect_lacks "...reads nothing past the host table" "$out" "lie outside"
 expect_contains "...and the link comes up" "$out" '"status":0'
+
+# A setuid PAM application must not let its caller choose the users file:
+# DSDEVICE_DIR is ignored there. The caller (nobody) points it at a users
+# file of its own naming itself with a password it knows.
+mkdir -p $S/evil && echo "nobody:known" >$S/evil/users && chmod 600 $S/evil/users && chown nobody $S/evil/users
+chmod 755 $S $S/evil
+cp "$BUILD/tests/pam-drive" $S/pam-drive-suid && chmod 4755 $S/pam-drive-suid
+mkdir -p $S/pam.d && printf 'auth required %s\n' "$BUILD/pam/pam_dslocal.so" >$S/pam.d/login
+out=$(DSDEVICE_DIR=$S/evil setpriv --reuid=65534 --regid=65534 --clear-groups \
+      $S/pam-drive-suid $S/pam.d login nobody --env USER_PASSWORD=known authenticate 2>&1)
+expect_eq "a setuid caller's DSDEVICE_DIR is not used" "$out" "authenticate 10"
+out=$(DSDEVICE_DIR=$S/evil $BUILD/tests/pam-drive $S/pam.d login nobody --env USER_PASSWORD=known authenticate)
+expect_eq "...while root's own is" "$out" "authenticate 0"
 
 # PORT that is no number counts as port 0.
 out=$(PORT=x "$SIM" --plugin "$PLUGIN" --json --auth none)

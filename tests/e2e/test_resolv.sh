@@ -11,15 +11,17 @@ expect_eq "...and the system file is untouched" "$(cat /etc/resolv.conf)" ""
 long=$(printf 'a%.0s' $(seq 200))
 printf '%s\n' "# nameserver 10.9.9.9 in a comment" "nameserver 1.2.3" " 	nameserver,10.0.0.53 trailing" \
     "nameserver $long" "nameservers 10.0.0.54" "nameserver 10.0.0.53" $'nameserver 10.0.0.55\r' \
-    "nameserver 10.0.0.56" "nameserver 10.0.0.57" >/etc/ppp/resolv.conf0
+    "nameserver 10.0.0.56" "nameserver 10.0.0.58" "nameserver 10.0.0.57" >/etc/ppp/resolv.conf0
 printf 'search example\nnameserver 10.0.0.54' >/etc/resolv.conf
 out=$(sim --port 0 --auth none)
-expected=$'search example\nnameserver 10.0.0.54\nnameserver 10.0.0.53\nnameserver 10.0.0.55\r\nnameserver 10.0.0.56'
+# A CR stays part of its token, which then is no address: skipped.
+expected=$'search example\nnameserver 10.0.0.54\nnameserver 10.0.0.53\nnameserver 10.0.0.56\nnameserver 10.0.0.58'
 expect_eq "new servers appended once each, after a newline the file lacked" "$(cat /etc/resolv.conf)" "$expected"
 expect_contains "each addition is logged" "$out" "ds_update_resolv(): added nameserver: 10.0.0.53 to resolv.conf"
 expect_lacks "a known server is not logged" "$out" "added nameserver: 10.0.0.54"
 expect_lacks "the fifth server is not read" "$(cat /etc/resolv.conf)" "10.0.0.57"
 expect_lacks "an overlong address is skipped, not cut" "$(cat /etc/resolv.conf)" "aaaa"
+expect_lacks "an address with a CR is skipped" "$(cat /etc/resolv.conf)" "10.0.0.55"
 
 before=$(md5sum </etc/resolv.conf)
 out=$(sim --port 0 --auth none)
@@ -30,6 +32,55 @@ rm /etc/resolv.conf
 echo "nameserver 192.0.2.99" >/etc/ppp/resolv.conf1
 sim --port 1 --auth none >/dev/null
 expect_eq "a missing system file is created" "$(cat /etc/resolv.conf)" "nameserver 192.0.2.99"
+
+# Tokens that are no numeric address never reach the resolver file; a scope
+# suffix is part of an address.
+printf '%s\n' "nameserver evil;rm" "nameserver 10.0.0.300" "nameserver fe80::1%ppp0" "nameserver bad.example" \
+    >/etc/ppp/resolv.conf2
+: >/etc/resolv.conf
+sim --port 2 --auth none --tun >/dev/null
+expect_eq "only numeric addresses are merged" "$(cat /etc/resolv.conf)" "nameserver fe80::1%ppp0"
+
+# A FIFO planted as the port's file does not hang IP-up.
+mkfifo /etc/ppp/resolv.conf3
+out=$(timeout 10 "$SIM" --plugin "$PLUGIN" --json --port 3 --auth none)
+expect_contains "a FIFO as the port's resolver file: the link comes up" "$out" '"status":0'
+expect_contains "...and it is named" "$out" "resolv.conf3 is not a regular file, not used"
+rm /etc/ppp/resolv.conf3
+
+# A full file system: the failed append is logged, nothing is lost silently.
+mkdir -p $S/full && mount -t tmpfs -o size=4k tmpfs $S/full
+head -c 4096 /dev/zero | tr '\0' '#' >$S/full/resolv.conf
+mount --bind $S/full/resolv.conf /etc/resolv.conf
+echo "nameserver 192.0.2.77" >/etc/ppp/resolv.conf4
+out=$(sim --port 4 --auth none)
+expect_contains "a write the disk refuses is logged" "$out" "ds_update_resolv(): writing /etc/resolv.conf failed: No space left on device"
+umount /etc/resolv.conf
+
+# The lock: its key file and the semaphore set can be planted by any local
+# user (the sandbox's IPC namespace is private). Whatever was planted, root
+# merges under a lock of its own, at once.
+SEM_PLANT=$BUILD/tests/sem-plant
+as_nobody() { setpriv --reuid=65534 --regid=65534 --clear-groups "$@"; }
+echo "nameserver 192.0.2.88" >/etc/ppp/resolv.conf5
+while IFS='|' read -r what plant; do
+    ipcrm --all=sem 2>/dev/null
+    rm -f /tmp/psema4
+    eval "$plant"
+    : >/etc/resolv.conf
+    t0=$(date +%s%N)
+    out=$(timeout 20 "$SIM" --plugin "$PLUGIN" --json --port 5 --auth none)
+    ms=$((($(date +%s%N) - t0) / 1000000))
+    expect_eq "$what: merged" "$(cat /etc/resolv.conf)" "nameserver 192.0.2.88"
+    expect_eq "$what: without waiting for the lock" "$((ms < 3000))" "1"
+    expect_eq "$what: the key file is root's own" "$(stat -c '%F %U %a' /tmp/psema4)" "regular empty file root 600"
+    expect_contains "$what: the replacement is logged" "$out" "get_semaphore(): "
+done <<'TABLE'
+a FIFO as key file|as_nobody mkfifo -m 666 /tmp/psema4
+another user's key file|as_nobody touch /tmp/psema4
+a set held at 0|touch /tmp/psema4 && chmod 600 /tmp/psema4 && as_nobody $SEM_PLANT /tmp/psema4 14 0 >/dev/null
+a set of value 2|touch /tmp/psema4 && chmod 600 /tmp/psema4 && as_nobody $SEM_PLANT /tmp/psema4 14 2 >/dev/null
+TABLE
 
 # Sixteen ports merging overlapping lists at once: each server named once.
 : >/etc/resolv.conf

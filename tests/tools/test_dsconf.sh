@@ -16,7 +16,8 @@ mkdir "$D/again"
 "$DSCONF" --dir "$D/again" build "$D/first.json"
 expect_eq "dump then build gives the same store image" "$(cmp "$D/dev/store.img" "$D/again/store.img" && echo same)" "same"
 expect_eq "...and the same description" "$("$DSCONF" --dir "$D/again" dump)" "$(cat "$D/first.json")"
-expect_eq "the user database is private" "$(stat -c %a "$D/dev/users")" "600"
+expect_eq "the user database and the store image (it holds passwords) are private" \
+    "$(stat -c %a "$D/dev/users" "$D/dev/store.img" | tr '\n' ' ')" "600 600 "
 expect_eq "the store image has the store's size" "$(stat -c %s "$D/dev/store.img")" "254468"
 
 conf set routes.3.prefix_length 120
@@ -46,7 +47,21 @@ refuse "text too long" 'longer than 27 characters' set ports.0.local_user.passwo
 refuse "not an address" 'ports.0.ipv6_prefix: not an IPv4 or IPv6 address (got "2001:zz::")' set ports.0.ipv6_prefix 2001:zz::
 refuse "a number that is no number" 'dyndns.connection: expected an integer (got "two")' set dyndns.connection two
 refuse "an unknown setting" 'unknown setting "ports.0.colour"' set ports.0.colour blue
-refuse "a control character" 'holds a control character' set ports.0.dyndns.alias "$(printf 'a\nb')"
+# Every text value: a line break would corrupt the line-based files read at
+# run time; a blank, '#' or '\' in a dynamic-DNS value would add options.
+while IFS='|' read -r key value message; do
+    refuse "$key $value" "$key: $message" set "$key" "$(printf "$value")"
+done <<'TABLE'
+ports.0.dyndns.alias|a\nb|holds a control character
+ports.0.local_user.name|al\tice|holds a control character
+ports.0.dyndns.password|pw --exec /tmp/x|holds a blank, '#' or '\', which the dynamic-DNS client would split
+ports.0.dyndns.user|user#x|holds a blank, '#' or '\'
+ports.0.dyndns.alias|a\\b|holds a blank, '#' or '\'
+dyndns_ssl.ca_file|/etc/ca\n.pem|holds a control character
+routes.0.host|198|must lie in 0..197 (got 198)
+TABLE
+refuse "a port service with a line break" 'port_services[]: holds a control character' \
+    service add "$(printf 'port 0 route 1.2.3.0/24\nport 1 route 5.6.7.0/24')"
 refuse "a bad port service" 'bad route destination "1.2.3.0/40"' service add "port 0 route 1.2.3.0/40"
 refuse "removing a user that is not there" 'no local user "zz"' user del zz
 echo '{"hosts": [{"index": 1, "address": "10.0.0.1", "enabled": 300}]}' >"$D/bad.json"
@@ -55,5 +70,29 @@ echo '{"hosts": [' >"$D/broken.json"
 refuse "a file that is not JSON" 'is not valid JSON' build "$D/broken.json"
 expect_eq "no refusal changed a file" "$(md5sum "$D/dev/"* | sort)" "$before"
 expect_eq "no temporary file is left behind" "$(ls "$D/dev" | tr '\n' ' ')" "dyndns-ssl.conf port-services.conf store.img users "
+
+# A change that fails part-way changes nothing: on a file system with room
+# for the new image but not for the new users file, the image stays as it was.
+if [ "$(id -u)" == 0 ] && unshare --mount true 2>/dev/null; then
+    cp "${DSPPP_SOURCE}/conf/device.example.json" "$D/change.json"
+    sed -i 's/"192.168.10.0"/"192.168.11.0"/; s/"erin-pw"/"a-new-password"/' "$D/change.json"
+    out=$(unshare --mount bash -c '
+        set -e
+        mkdir -p "$1/full"
+        pages=$(( ($(stat -c %s "$1/dev/store.img") + 4095) / 4096 ))
+        mount -t tmpfs -o size=$(( (2 * pages + 3) * 4 ))k tmpfs "$1/full"
+        cp -a "$1/dev/." "$1/full/"
+        inode=$(stat -c %i "$1/full/store.img")
+        sum=$(md5sum "$1/full/"* | sort)
+        "$2" --dir "$1/full" build "$1/change.json" 2>&1 || true
+        [ "$(stat -c %i "$1/full/store.img")" == "$inode" ] && echo "image kept"
+        [ "$(md5sum "$1/full/"* | sort)" == "$sum" ] && echo "all kept"
+        ls "$1/full" | grep -c XXXXXX || true
+        ls "$1/full" | grep -vcE "^(dyndns-ssl.conf|port-services.conf|store.img|users)$" || true' _ "$D" "$DSCONF")
+    expect_contains "a full file system: the change is refused" "$out" "No space left on device"
+    expect_contains "...the image is not replaced" "$out" "image kept"
+    expect_contains "...no file changed" "$out" "all kept"
+    expect_eq "...and no temporary file is left" "$(tail -1 <<<"$out")" "0"
+fi
 
 finish

@@ -221,7 +221,9 @@ int pam_module_live_transactions() {
 void reset_all() {
     if (ds_pamh != nullptr) pam_end(ds_pamh, PAM_ABORT);
     ds_pamh = nullptr;
-    ds_acct_open = false;
+    ds_pamh_holds = ds_transaction::none;
+    if (ds_dyndns_pidfd >= 0) close(ds_dyndns_pidfd);
+    ds_dyndns_pidfd = -1;
     ds_conv_user = ds_conv_password = nullptr;
     ds_framed_ip = 0;
     std::free(ds_callback_number);

@@ -42,7 +42,7 @@ TEST_F(Acct, SessionCarriesUserClassAndCounters) {
     ds_acct_start(nullptr, 0);
     ASSERT_NE(ds_pamh, nullptr);
     EXPECT_NE(ds_pamh, authentication);
-    EXPECT_TRUE(ds_acct_open);
+    EXPECT_EQ(ds_pamh_holds, ds_transaction::accounting);
     EXPECT_EQ(live_pam_handles, 1);
 
     std::optional<pam_event> open = event("open_session");
@@ -69,7 +69,7 @@ TEST_F(Acct, SessionCarriesUserClassAndCounters) {
     EXPECT_EQ(env["CLASS_VX_ENCODED"], ds_encode_string_list({"c1", "c2"}));
     EXPECT_EQ(close->id, open->id);
     EXPECT_EQ(ds_pamh, nullptr);
-    EXPECT_FALSE(ds_acct_open);
+    EXPECT_EQ(ds_pamh_holds, ds_transaction::none);
     EXPECT_EQ(live_pam_handles, 0);
     EXPECT_EQ(pam_module_live_transactions(), 0);
     EXPECT_EQ(daemon_fake.update_link_stats_calls, 1);
@@ -106,14 +106,48 @@ TEST_F(Acct, WithoutAuthenticationOnlyCleanUpRuns) {
     EXPECT_EQ(daemon_fake.reopen_log_calls, 2);
 }
 
-TEST_F(Acct, RefusedTransactionIsEndedAtIpUp) {
+// A PAM refusal leaves its transaction in ds_pamh; when the next link of the
+// daemon is accepted by the port's local user, IP-up must not open
+// accounting under the refused user's name.
+TEST_F(Acct, RefusedTransactionIsNeverCharged) {
     pam_script({"ppp.password right"});
     char *msg = nullptr;
-    ds_pap_auth(const_cast<char *>("bob"), const_cast<char *>("wrong"), &msg, nullptr, nullptr);
+    ds_pap_auth(const_cast<char *>("mallory"), const_cast<char *>("wrong"), &msg, nullptr, nullptr);
     ASSERT_NE(ds_pamh, nullptr);
+    setenv("PORT", "2", 1);
+    put_store(store::ppp_block_offset(2) + store::kBlockLocalUserName, "dave");
+    put_store(store::ppp_block_offset(2) + store::kBlockLocalUserPassword, "dpw");
+    ASSERT_EQ(ds_pap_auth(const_cast<char *>("dave"), const_cast<char *>("dpw"), &msg, nullptr, nullptr), 1);
     ds_acct_start(nullptr, 0);
-    // pam_get_user answers from the refused transaction too: accounting follows it.
-    EXPECT_EQ(live_pam_handles, ds_pamh ? 1 : 0);
+    EXPECT_FALSE(event("open_session").has_value());
+    EXPECT_EQ(ds_pamh, nullptr);
+    EXPECT_EQ(live_pam_handles, 0);
+    EXPECT_EQ(pam_module_live_transactions(), 0);
+}
+
+// IP-up again without IP-down (a daemon re-running its up hooks): the open
+// session is closed with its counters before the same user's new one opens.
+TEST_F(Acct, SecondIpUpStopsTheOpenSessionFirst) {
+    authenticate({"ppp.put ACCT_AUTHENTICD=1"});
+    ds_acct_start(nullptr, 0);
+    daemon_fake.stats_at_down = {1000, 2000, 3, 4};
+    daemon_fake.connect_time_at_down = 30;
+    ds_acct_start(nullptr, 0);
+    std::vector<pam_event> sessions;
+    for (auto &e : pam_events())
+        if (e.call == "open_session" || e.call == "close_session") sessions.push_back(e);
+    ASSERT_EQ(sessions.size(), 3u);
+    EXPECT_EQ(sessions[0].call, "open_session");
+    EXPECT_EQ(sessions[1].call, "close_session");
+    EXPECT_EQ(sessions[1].id, sessions[0].id);
+    EXPECT_EQ(sessions[1].env["ACCT_INPUT_OCTETS"], "1000");
+    EXPECT_EQ(sessions[1].env["ACCT_SESSION_TIME"], "30");
+    EXPECT_EQ(sessions[2].call, "open_session");
+    EXPECT_NE(sessions[2].id, sessions[0].id);
+    EXPECT_EQ(sessions[2].env["USER_NAME"], "alice");
+    EXPECT_EQ(sessions[2].env["ACCT_AUTHENTICD"], "1");
+    EXPECT_EQ(ds_pamh_holds, ds_transaction::accounting);
+    EXPECT_EQ(live_pam_handles, 1);
 }
 
 TEST_F(Acct, UnsetPortSkipsRouteRemoval) {

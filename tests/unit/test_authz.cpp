@@ -108,13 +108,17 @@ TEST_F(Authz, CallbackNumberAndAllowedSets) {
     apply({"LOGIN_CALLBACK_NUMBER=555", "FRAMED_CALLBACK_ID=777"});
     EXPECT_STREQ(ds_callback_number, "777");
 
+    // The daemon owns the number the state held: the plug-in leaves it alone
+    // (were it freed there, the free below would be a double free).
     cbcp_state state{};
-    state.us_number = strdup("stale");
+    char *daemons_number = strdup("stale");
+    state.us_number = daemons_number;
     ds_cbcp_init(&state);
     EXPECT_EQ(state.us_allowed, 10);
     ASSERT_NE(state.us_number, nullptr);
     EXPECT_STREQ(state.us_number, "777");
     EXPECT_EQ(ds_callback_number, nullptr);
+    std::free(daemons_number);
     std::free(state.us_number);
     state.us_number = nullptr;
 

@@ -162,14 +162,22 @@ TEST_F(Chap, FallbackRefusalsByNoAuthStack) {
     EXPECT_EQ(verifier_calls, 0);
 }
 
-TEST_F(Chap, OverlongDatabasePasswordIsRefusedNotCopied) {
+// The secret's storage holds 32 bytes: a 32-character password fits it,
+// one longer is refused without being copied.
+TEST_F(Chap, DatabasePasswordsUpTo32CharactersVerify) {
     pam_script({"ppp.auth 7", "ppp.attempted_local 1"});
-    std::string long_password(40, 'p');
-    dev.users["carol"] = long_password;
-    respond_with(long_password);
-    EXPECT_EQ(auth("carol"), 0);
-    EXPECT_EQ(verifier_calls, 0);
-    EXPECT_EQ(msg(), pam_strerror(nullptr, PAM_AUTH_ERR));
+    struct row { std::size_t length; int result, verifier_calls; };
+    for (row r : {row{31, 1, 1}, row{32, 1, 1}, row{33, 0, 0}, row{40, 0, 0}}) {
+        verifier_calls = 0;
+        std::string password(r.length, 'p');
+        dev.users["carol"] = password;
+        respond_with(password);
+        EXPECT_EQ(auth("carol"), r.result) << r.length;
+        EXPECT_EQ(verifier_calls, r.verifier_calls) << r.length;
+        if (r.result == 0) {
+            EXPECT_EQ(msg(), pam_strerror(nullptr, PAM_AUTH_ERR)) << r.length;
+        }
+    }
 }
 
 TEST_F(Chap, AccountCheckRefusal) {
@@ -209,7 +217,7 @@ TEST_F(Chap, RechallengeKeepsTheAccountingSession) {
     pam_handle_t *accounting = test_pam_start("ppp", "frank");
     ASSERT_NE(accounting, nullptr);
     ds_pamh = accounting;
-    ds_acct_open = true;
+    ds_pamh_holds = ds_transaction::accounting;
     pam_script({"ppp.put IDLE_TIMEOUT=30"});
     for (int i = 0; i < 20; ++i) EXPECT_EQ(auth("frank"), 1);
     pam_script({"ppp.auth 7", "ppp.attempted_local 1"});

@@ -4,11 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <fcntl.h>
+#include <sys/ipc.h>
+#include <syslog.h>
 #include <sys/sem.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -17,8 +21,12 @@
 #include "device/ssl_block.h"
 #include "device/string_list.h"
 #include "platform/device.h"
+#include "tests/unit/log_capture.h"
 
 namespace {
+
+constexpr uid_t kNobody = 65534;
+constexpr int kSemKey = 14;
 
 struct Device : ::testing::Test {
     std::string dir;
@@ -121,6 +129,96 @@ TEST_F(Device, SemaphoreSurvivesAKilledHolderAndBoundsTheWait) {
     semctl(id, 0, IPC_RMID);
     close(ready[0]);
     close(ready[1]);
+}
+
+// Runs `plant` as the unprivileged user nobody, as another local user would.
+void as_nobody(const std::function<void()> &plant) {
+    pid_t child = fork();
+    if (child == 0) {
+        if (setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(1);
+        plant();
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+int plant_set(const std::string &path, int value) {
+    int id = semget(ftok(path.c_str(), kSemKey), 1, IPC_CREAT | IPC_EXCL | 0666);
+    return id >= 0 && semctl(id, 0, SETVAL, value) == 0 ? 0 : 1;
+}
+
+// Anyone may create the key file, or a set under the key root will compute.
+// Whatever was planted, root ends up with its own file and its own set of
+// value 1, at once (a FIFO does not block it).
+TEST_F(Device, PlantedKeyFilesAndSetsAreReplaced) {
+    if (geteuid() != 0) GTEST_SKIP() << "planting as another user needs root";
+    ASSERT_EQ(chmod(dir.c_str(), 01777), 0);  // sticky and open to all, as /tmp is
+    std::string target = dir + "/target";
+    write("target", "root's", 0644);
+    struct row {
+        const char *what;
+        std::function<void(const std::string &)> plant;
+    };
+    const row rows[] = {
+        {"a FIFO", [](const std::string &p) { as_nobody([&] { _exit(mkfifo(p.c_str(), 0666)); }); }},
+        {"another user's file", [](const std::string &p) {
+             as_nobody([&] { _exit(creat(p.c_str(), 0644) < 0); });
+         }},
+        {"a file others may write", [](const std::string &p) { close(creat(p.c_str(), 0666)); chmod(p.c_str(), 0666); }},
+        {"a symbolic link", [&](const std::string &p) { as_nobody([&] { _exit(symlink(target.c_str(), p.c_str())); }); }},
+        {"a set held at 0", [](const std::string &p) {
+             close(creat(p.c_str(), 0600));
+             as_nobody([&] { _exit(plant_set(p, 0)); });
+         }},
+        {"a set of value 2", [](const std::string &p) {
+             close(creat(p.c_str(), 0600));
+             as_nobody([&] { _exit(plant_set(p, 2)); });
+         }},
+    };
+    int n = 0;
+    for (const row &r : rows) {
+        std::string path = dir + "/psema" + std::to_string(n++);
+        r.plant(path);
+        logged.clear();
+        auto start = std::chrono::steady_clock::now();
+        int id = get_semaphore(kSemKey, path.c_str());
+        ASSERT_GE(id, 0) << r.what;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << r.what;
+        struct stat st {};
+        ASSERT_EQ(lstat(path.c_str(), &st), 0) << r.what;
+        EXPECT_TRUE(S_ISREG(st.st_mode) && st.st_uid == 0 && (st.st_mode & 022) == 0) << r.what;
+        semid_ds info{};
+        ASSERT_EQ(semctl(id, 0, IPC_STAT, &info), 0) << r.what;
+        EXPECT_EQ(info.sem_perm.cuid, 0u) << r.what;
+        EXPECT_EQ(semctl(id, 0, GETVAL), 1) << r.what;
+        EXPECT_TRUE(logged_contains(LOG_WARNING, "get_semaphore(): ")) << r.what;
+        EXPECT_EQ(get_semaphore(kSemKey, path.c_str()), id) << r.what;  // ours now: kept
+        semctl(id, 0, IPC_RMID);
+    }
+    std::ifstream in(target);
+    std::string content;
+    std::getline(in, content);
+    EXPECT_EQ(content, "root's");  // the link's target was never touched
+}
+
+TEST_F(Device, PlantedDeviceFilesNeitherBlockNorLeak) {
+    std::string image(store::kImageSize, '\0');
+    write("store.img", image, 0644);
+    unsigned char buf[4];
+    EXPECT_EQ(reprom(buf, 4, 0), 4);  // an old image readable by all still works
+    EXPECT_EQ(reprom(buf, 4, 0), 4);
+    int warnings = 0;
+    for (auto &[p, line] : logged) warnings += line.find("may be read by group or others") != std::string::npos;
+    EXPECT_EQ(warnings, 1);  // once per process
+    unlink((dir + "/store.img").c_str());
+    ASSERT_EQ(mkfifo((dir + "/store.img").c_str(), 0600), 0);
+    EXPECT_LT(reprom(buf, 4, 0), 0);
+    EXPECT_TRUE(logged_contains(LOG_ERR, "is not a regular file"));
+    ASSERT_EQ(mkfifo((dir + "/users").c_str(), 0600), 0);
+    unsigned char record[DS_USERINFO_SIZE];
+    EXPECT_LT(getuserinfo("alice", record), 0);
 }
 
 TEST_F(Device, StringListsRoundTripThroughPam) {

@@ -217,6 +217,30 @@ TEST_F(Linkup, DyndnsResultsBeforeAnyFile) {
     EXPECT_EQ(pid, 0);
 }
 
+// Past the store's eight port records and 198 host entries, an index names
+// no record: nothing is read there, and the link is still served.
+TEST_F(Linkup, IndexesWithoutARecordReadNothing) {
+    setenv("PORT", "8", 1);
+    ds_ipv6_up();
+    EXPECT_EQ(dev.calls.back(), "createPortRoutes 8 6");
+    EXPECT_TRUE(logged_contains(LOG_WARNING, "ds_ipv6_up(): port 8 has no record in the store"));
+    pid_t pid = 0;
+    EXPECT_EQ(check_and_launch_ppp_dyndns(8, &pid), -4);
+    EXPECT_TRUE(logged_contains(LOG_WARNING, "check_and_launch_ppp_dyndns(): port 8 has no record"));
+    EXPECT_FALSE(read_at(store::port_offset(8)));  // the route table, read as a port
+
+    dev = fake_device{};
+    host(197, "10.0.0.2");
+    route(0, 0, "192.168.1.0", 120, 197);
+    route(1, 0, "192.168.2.0", 120, 198);
+    route(2, 0, "192.168.3.0", 120, 255);
+    ds_ip_up();
+    EXPECT_TRUE(read_at(store::host_offset(197)));
+    EXPECT_FALSE(read_at(store::host_offset(198)));
+    EXPECT_FALSE(read_at(store::host_offset(255)));
+    EXPECT_EQ(routes(), (std::vector<std::string>{"route4 192.168.1.0/255.255.255.0 via 10.0.0.2 dev dstest0"}));
+}
+
 TEST_F(Linkup, ResolverSemaphoreFailureSkipsTheMerge) {
     dev.wait_result = -1;
     ds_update_resolv(0);

@@ -66,6 +66,26 @@ TEST_F(Pap, UnreadableSettingsRefuseInsteadOfFallingThrough) {
     EXPECT_TRUE(logged_contains(LOG_ERR, "cannot read PPP settings of port 2"));
 }
 
+// The store holds ports 0 to 7: another index reads nothing of the store
+// (PORT=8 would read the route table as a port) and PAM decides.
+TEST_F(Pap, PortsWithoutARecordLeaveThePeerToPam) {
+    struct row { const char *port, *nas_port, *nas_port_type, *logged; };
+    for (row r : {row{"8", "9", "0", "port 8 has no record"}, row{"40", "41", "0", "port 40 has no record"},
+                  row{"99999999999", "2147483647", "0", "port 2147483647 has no record"},
+                  row{"-7", "-6", "5", "port -7 has no record"}}) {
+        reset_all();
+        setenv("PORT", r.port, 1);
+        pam_script({"ppp.password pw"});
+        EXPECT_EQ(auth("carol", "pw"), 1) << r.port;
+        EXPECT_TRUE(dev.reprom_offsets.empty()) << r.port;
+        EXPECT_TRUE(logged_contains(LOG_WARNING, std::string("ds_pap_auth(): ") + r.logged)) << r.port;
+        auto events = pam_events();
+        ASSERT_GE(events.size(), 2u);
+        EXPECT_EQ(events[1].env["NAS_PORT"], r.nas_port) << r.port;
+        EXPECT_EQ(events[1].env["NAS_PORT_TYPE"], r.nas_port_type) << r.port;
+    }
+}
+
 TEST_F(Pap, UnsetPortGoesToPamWithoutReadingTheStore) {
     pam_script({"ppp.password pw"});
     EXPECT_EQ(auth("carol", "pw"), 1);

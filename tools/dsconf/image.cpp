@@ -13,6 +13,8 @@ using nlohmann::json;
 
 namespace {
 
+constexpr std::size_t kUserTextWidth = 256;
+
 std::string quote(const json &value) { return value.dump(); }
 
 [[noreturn]] void reject(const std::string &field, const json &value, const std::string &why) {
@@ -28,15 +30,28 @@ long long integer(const json &value, const std::string &field, long long lo, lon
     return v;
 }
 
-std::string text(const json &value, const std::string &field, std::size_t width,
-                 bool printable_only) {
+void no_control_characters(const std::string &s, const std::string &field, const json &value) {
+    for (unsigned char c : s)
+        if (c < 0x20 || c == 0x7f) reject(field, value, "holds a control character");
+}
+
+// Every text value: no control character (a line break would corrupt the
+// line-based files the runtime reads), and shorter than its field.
+std::string text(const json &value, const std::string &field, std::size_t width) {
     if (!value.is_string()) reject(field, value, "expected a text");
     std::string s = value.get<std::string>();
     if (s.size() >= width)
         reject(field, value, "longer than " + std::to_string(width - 1) + " characters");
-    for (unsigned char c : s)
-        if (c == 0 || (printable_only && (c < 0x20 || c == 0x7f)))
-            reject(field, value, "holds a control character");
+    no_control_characters(s, field, value);
+    return s;
+}
+
+// A dynamic-DNS value becomes an option in the client's input file, which
+// splits on blanks and reads "#" and a backslash specially.
+std::string client_option(const json &value, const std::string &field, std::size_t width) {
+    std::string s = text(value, field, width);
+    if (s.find_first_of(" \t#\\") != std::string::npos)
+        reject(field, value, "holds a blank, '#' or '\\', which the dynamic-DNS client would split");
     return s;
 }
 
@@ -105,7 +120,7 @@ void apply_host(const json &h, std::vector<unsigned char> &image) {
     int n = index_of(h, "hosts[]", store::kHostEntryCount);
     std::string where = "hosts." + std::to_string(n);
     check_keys(h, where, {"index", "address", "enabled"});
-    int at = store::host_offset(n);
+    const auto at = store::host_offset(n);
     if (h.contains("address")) put_address(image, at + store::kHostAddr, h["address"], where + ".address");
     if (h.contains("enabled"))
         image[at + store::kHostEnabled] = static_cast<unsigned char>(integer(h["enabled"], where + ".enabled", 0, 255));
@@ -115,13 +130,17 @@ void apply_route(const json &r, std::vector<unsigned char> &image) {
     int i = index_of(r, "routes[]", store::kRouteCount);
     std::string where = "routes." + std::to_string(i);
     check_keys(r, where, {"index", "type", "destination", "prefix_length", "host", "via_host"});
-    int at = store::route_offset(i);
+    const auto at = store::route_offset(i);
     auto byte = [&](const char *key, int offset) {
         if (r.contains(key))
             image[at + offset] = static_cast<unsigned char>(integer(r[key], where + "." + key, 0, 255));
     };
     byte("type", store::kRouteType);
-    byte("host", store::kRouteHost);
+    // The host table has kHostEntryCount entries; a route through one past it
+    // would read other records as a host.
+    if (r.contains("host"))
+        image[at + store::kRouteHost] =
+            static_cast<unsigned char>(integer(r["host"], where + ".host", 0, store::kHostEntryCount - 1));
     byte("via_host", store::kRouteViaHost);
     byte("prefix_length", store::kRoutePrefixLen);
     if (r.contains("destination"))
@@ -132,17 +151,16 @@ void apply_port(const json &p, std::vector<unsigned char> &image) {
     int n = index_of(p, "ports[]", store::kPortCount);
     std::string where = "ports." + std::to_string(n);
     check_keys(p, where, {"index", "local_user", "dyndns", "ipv6_prefix", "ipv6_prefix_flag"});
-    int at = store::port_offset(n);
+    const auto at = store::port_offset(n);
     if (p.contains("local_user")) {
         const json &u = p["local_user"];
         check_keys(u, where + ".local_user", {"name", "password"});
         if (u.contains("name"))
             put_text(image, at + store::kLocalUserName, store::kLocalUserNameWidth,
-                     text(u["name"], where + ".local_user.name", store::kLocalUserNameWidth, false));
+                     text(u["name"], where + ".local_user.name", store::kLocalUserNameWidth));
         if (u.contains("password"))
             put_text(image, at + store::kLocalUserPassword, store::kLocalUserPasswordWidth,
-                     text(u["password"], where + ".local_user.password",
-                          store::kLocalUserPasswordWidth, false));
+                     text(u["password"], where + ".local_user.password", store::kLocalUserPasswordWidth));
     }
     if (p.contains("dyndns")) {
         const json &d = p["dyndns"];
@@ -156,7 +174,7 @@ void apply_port(const json &p, std::vector<unsigned char> &image) {
                         field{"password", store::kDyndnsPassword, store::kDyndnsPasswordWidth}})
             if (d.contains(f.key))
                 put_text(image, at + f.offset, f.width,
-                         text(d[f.key], where + ".dyndns." + f.key, f.width, true));
+                         client_option(d[f.key], where + ".dyndns." + f.key, f.width));
     }
     if (p.contains("ipv6_prefix"))
         put_address(image, at + store::kIpv6Prefix, p["ipv6_prefix"], where + ".ipv6_prefix");
@@ -170,8 +188,8 @@ std::string users_file(const json &users) {
     std::string out;
     for (const json &u : users) {
         check_keys(u, "local_users[]", {"name", "password"});
-        std::string name = text(u.value("name", json("")), "local_users[].name", 256, true);
-        std::string password = text(u.value("password", json("")), "local_users[].password", 256, true);
+        std::string name = text(u.value("name", json("")), "local_users[].name", kUserTextWidth);
+        std::string password = text(u.value("password", json("")), "local_users[].password", kUserTextWidth);
         if (name.empty() || name.find(':') != std::string::npos)
             reject("local_users[].name", u.value("name", json("")), "must be non-empty without ':'");
         out += name + ":" + password + "\n";
@@ -185,6 +203,7 @@ std::string ssl_file(const json &ssl) {
     unsigned char probe[DS_DYNDNS_SSL_BLOCK_SIZE] = {};
     for (auto &[key, value] : ssl.items()) {
         std::string v = value.is_string() ? value.get<std::string>() : value.dump();
+        no_control_characters(v, "dyndns_ssl." + key, value);
         if (!ssl_block::set_field(probe, key, v)) reject("dyndns_ssl." + key, value, "not accepted");
         out += key + "=" + v + "\n";
     }
@@ -197,6 +216,7 @@ std::string ports_file(const json &lines) {
     ds_port_config scratch;
     for (const json &line : lines) {
         if (!line.is_string()) reject("port_services[]", line, "expected a text");
+        no_control_characters(line.get<std::string>(), "port_services[]", line);
         std::string problem = ds_parse_port_line(line.get<std::string>(), scratch);
         if (!problem.empty()) reject("port_services[]", line, problem);
         out += line.get<std::string>() + "\n";
@@ -228,7 +248,7 @@ void apply_description(const json &d, device_config &config) {
     }
     if (d.contains("ssl_list_entry"))
         put_text(image, store::kGlobalOffset + store::kSslListEntry, store::kSslListEntryWidth,
-                 text(d["ssl_list_entry"], "ssl_list_entry", store::kSslListEntryWidth, true));
+                 text(d["ssl_list_entry"], "ssl_list_entry", store::kSslListEntryWidth));
     if (d.contains("local_users")) {
         config.users = users_file(d["local_users"]);
         config.has_users = true;
@@ -248,14 +268,14 @@ json describe(const device_config &config) {
     json d = json::object();
     json hosts = json::array(), routes = json::array(), ports = json::array();
     for (int n = 0; n < store::kHostEntryCount; ++n) {
-        int at = store::host_offset(n);
+        const auto at = store::host_offset(n);
         if (!any_nonzero(image, at + store::kHostAddr, store::kAddrSize) && !image[at + store::kHostEnabled])
             continue;
         hosts.push_back({{"index", n}, {"address", get_address(image, at + store::kHostAddr)},
                          {"enabled", image[at + store::kHostEnabled]}});
     }
     for (int i = 0; i < store::kRouteCount; ++i) {
-        int at = store::route_offset(i);
+        const auto at = store::route_offset(i);
         if (!any_nonzero(image, at, store::kRoutePrefixLen + 1)) continue;
         routes.push_back({{"index", i}, {"type", image[at + store::kRouteType]},
                           {"destination", get_address(image, at + store::kRouteDest)},
@@ -264,7 +284,7 @@ json describe(const device_config &config) {
                           {"via_host", image[at + store::kRouteViaHost]}});
     }
     for (int n = 0; n < store::kPortCount; ++n) {
-        int at = store::port_offset(n);
+        const auto at = store::port_offset(n);
         json p = {{"index", n}};
         std::string name = get_text(image, at + store::kLocalUserName, store::kLocalUserNameWidth);
         std::string password = get_text(image, at + store::kLocalUserPassword, store::kLocalUserPasswordWidth);

@@ -30,6 +30,7 @@ constexpr int kExitError = 1;
 constexpr int kExitUsage = 2;
 constexpr mode_t kPublicMode = 0644;
 constexpr mode_t kPrivateMode = 0600;
+constexpr mode_t kDirMode = 0755;
 
 const char *const kUsage =
     "usage: dsconf [--dir DIR] COMMAND ...\n"
@@ -55,28 +56,43 @@ std::optional<std::string> read_file(const std::string &path) {
     return out.str();
 }
 
-// Replaces `path` with `content` as one step: never half-written.
-void write_atomically(const std::string &path, const std::string &content, mode_t mode) {
-    std::string temp = path + ".XXXXXX";
-    std::vector<char> name(temp.begin(), temp.end());
-    name.push_back('\0');
-    int fd = mkstemp(name.data());
-    if (fd < 0) throw failure("cannot create a file beside " + path + ": " + std::strerror(errno));
-    bool ok = fchmod(fd, mode) == 0;
-    std::size_t done = 0;
-    while (ok && done < content.size()) {
-        ssize_t n = write(fd, content.data() + done, content.size() - done);
-        ok = n > 0;
-        if (ok) done += static_cast<std::size_t>(n);
+// Files written as one change: every temporary file is complete before the
+// first is renamed into place, so a failure leaves every file as it was.
+class staged_files {
+public:
+    ~staged_files() {
+        for (const auto &[temp, path] : staged_) unlink(temp.c_str());
     }
-    ok = ok && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
-    if (!ok || rename(name.data(), path.c_str()) != 0) {
+    // Writes `content` beside `path`; throws (nothing renamed yet) on failure.
+    void stage(const std::string &path, const std::string &content, mode_t mode) {
+        std::string temp = path + ".XXXXXX";
+        std::vector<char> name(temp.begin(), temp.end());
+        name.push_back('\0');
+        int fd = mkstemp(name.data());
+        if (fd < 0) throw failure("cannot create a file beside " + path + ": " + std::strerror(errno));
+        staged_.emplace_back(name.data(), path);
+        bool ok = fchmod(fd, mode) == 0;
+        std::size_t done = 0;
+        while (ok && done < content.size()) {
+            ssize_t n = write(fd, content.data() + done, content.size() - done);
+            ok = n > 0;
+            if (ok) done += static_cast<std::size_t>(n);
+        }
+        ok = ok && fsync(fd) == 0;
         int err = errno;
-        unlink(name.data());
-        throw failure("cannot write " + path + ": " + std::strerror(err));
+        ok = close(fd) == 0 && ok;
+        if (!ok) throw failure("cannot write " + path + ": " + std::strerror(err ? err : errno));
     }
-}
+    // Renames every staged file into place.
+    void commit() {
+        for (auto it = staged_.begin(); it != staged_.end(); it = staged_.erase(it))
+            if (rename(it->first.c_str(), it->second.c_str()) != 0)
+                throw failure("cannot replace " + it->second + ": " + std::strerror(errno));
+    }
+
+private:
+    std::vector<std::pair<std::string, std::string>> staged_;
+};
 
 device_config load(const std::string &dir, bool need_image) {
     device_config config;
@@ -98,14 +114,17 @@ device_config load(const std::string &dir, bool need_image) {
 }
 
 void save(const std::string &dir, const device_config &config) {
-    if (mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST)
+    if (mkdir(dir.c_str(), kDirMode) != 0 && errno != EEXIST)
         throw failure("cannot create " + dir + ": " + std::strerror(errno));
-    std::string image(config.image.begin(), config.image.end());
-    write_atomically(dir_path(dir, DSDEVICE_STORE_FILE), image, kPublicMode);
-    if (config.has_users) write_atomically(dir_path(dir, DSDEVICE_USERS_FILE), config.users, kPrivateMode);
-    if (config.has_dyndns_ssl) write_atomically(dir_path(dir, DSDEVICE_SSL_FILE), config.dyndns_ssl, kPrivateMode);
+    staged_files files;
+    // The image holds passwords (a port's local user, dynamic DNS): owner only.
+    files.stage(dir_path(dir, DSDEVICE_STORE_FILE), std::string(config.image.begin(), config.image.end()),
+                kPrivateMode);
+    if (config.has_users) files.stage(dir_path(dir, DSDEVICE_USERS_FILE), config.users, kPrivateMode);
+    if (config.has_dyndns_ssl) files.stage(dir_path(dir, DSDEVICE_SSL_FILE), config.dyndns_ssl, kPrivateMode);
     if (config.has_port_services)
-        write_atomically(dir_path(dir, DSDEVICE_PORTS_FILE), config.port_services, kPublicMode);
+        files.stage(dir_path(dir, DSDEVICE_PORTS_FILE), config.port_services, kPublicMode);
+    files.commit();
 }
 
 int cmd_build(const std::string &dir, const std::vector<std::string> &args) {
@@ -227,9 +246,7 @@ int cmd_service(const std::string &dir, const std::vector<std::string> &args) {
 
 int main(int argc, char **argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
-    std::string dir;
-    if (const char *env = std::getenv(DSDEVICE_DIR_VARIABLE); env && *env) dir = env;
-    else dir = DSDEVICE_DIR_DEFAULT;
+    std::string dir = dsdevice_dir();
     if (args.size() >= 2 && args[0] == "--dir") {
         dir = args[1];
         args.erase(args.begin(), args.begin() + 2);

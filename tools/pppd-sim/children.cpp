@@ -58,6 +58,14 @@ struct sigchld_blocked {
 
 }  // namespace
 
+void children_daemon_signals() {
+    signal(SIGPIPE, SIG_IGN);
+    sigset_t block;
+    sigemptyset(&block);
+    for (int sig : {SIGHUP, SIGUSR1, SIGUSR2}) sigaddset(&block, sig);
+    sigprocmask(SIG_BLOCK, &block, nullptr);
+}
+
 void children_reap_all() {
     struct sigaction action {};
     action.sa_handler = on_child_exit;
@@ -72,7 +80,12 @@ int children_run_shell(const std::string &command) {
     pid_t child = fork();
     if (child < 0) return -1;
     if (child == 0) {
-        sigprocmask(SIG_SETMASK, &blocked.before, nullptr);
+        // As the daemon starts its scripts: no blocked or ignored signals.
+        sigset_t none;
+        sigemptyset(&none);
+        for (int sig = 1; sig < NSIG; ++sig)
+            if (sig != SIGKILL && sig != SIGSTOP) signal(sig, SIG_DFL);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
         execl(kShell, "sh", "-c", command.c_str(), static_cast<char *>(nullptr));
         _exit(127);
     }

@@ -9,6 +9,11 @@
 #include <string>
 #include <vector>
 
+// Sets the signal state the daemon runs its hooks in: SIGPIPE ignored,
+// SIGHUP, SIGUSR1 and SIGUSR2 blocked. A child the plug-in starts inherits it
+// unless the plug-in resets it.
+void children_daemon_signals();
+
 // Installs the SIGCHLD handler that reaps every exited child.
 void children_reap_all();
 

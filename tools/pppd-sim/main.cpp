@@ -42,6 +42,7 @@ constexpr std::size_t kInterfaceIdSize = 8;
 constexpr const char *kPapSecrets = "/etc/ppp/pap-secrets";
 constexpr const char *kChapSecrets = "/etc/ppp/chap-secrets";
 constexpr const char *kTunDevice = "/dev/net/tun";
+constexpr const char *kSerialStandIn = "/dev/null";
 
 struct sim_options {
     std::string plugin;
@@ -449,7 +450,11 @@ int main(int argc, char **argv) {
         return kExitUsage;
     }
     if (opts.port) setenv("PORT", opts.port->c_str(), 1);
+    children_daemon_signals();
     if (opts.reap) children_reap_all();
+    // The daemon holds its serial line open, inheritably, for its whole life.
+    int serial_line = open(opts.devnam.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (serial_line < 0) serial_line = open(kSerialStandIn, O_RDWR);
     std::snprintf(ifname, sizeof ifname, "%s", opts.ifname.c_str());
     std::snprintf(linkname, sizeof linkname, "%s", opts.linkname.c_str());
     std::snprintf(devnam, sizeof devnam, "%s", opts.devnam.c_str());
@@ -492,5 +497,6 @@ int main(int argc, char **argv) {
     emit({{"event", "exit"}, {"status", result}, {"refused", refused}, {"reopen_log", sim.reopen_log_calls}});
     free_notifiers(ip_up_notifier);
     free_notifiers(ip_down_notifier);
+    if (serial_line >= 0) close(serial_line);
     return result;
 }
