@@ -18,14 +18,13 @@
 #include "auth/attrs.h"
 #include "auth/common.h"
 #include "linkup/dyndns_child.h"
+#include "platform/pam_env.h"
 #include "plugin/handlers.h"
 #include "plugin/paths.h"
 #include "plugin/state.h"
 
 namespace {
 
-constexpr const char *kAcctAuthentic = "ACCT_AUTHENTICD";
-constexpr const char *kClassList = "CLASS_VX_ENCODED";
 constexpr int kNoAcctAuthentic = -1;
 constexpr const char *kMarkerContent = "ok\n";
 constexpr mode_t kMarkerMode = 0666;  // as fopen creates it, less the umask
@@ -33,11 +32,11 @@ const struct pam_conv kAccountingConv = {misc_conv, nullptr};
 
 // Returns true and the marker path for this link, or false (logged) when
 // the link name does not fit the path buffer.
-bool marker_path(std::array<char, DS_MARKER_PATH_SIZE> &path) {
-    int n = std::snprintf(path.data(), path.size(), DS_MARKER_FORMAT, linkname);
+bool marker_path(std::array<char, paths::kMarkerPathSize> &path) {
+    int n = std::snprintf(path.data(), path.size(), paths::kMarkerFormat, linkname);
     if (n < 0 || static_cast<std::size_t>(n) >= path.size()) {
         syslog(LOG_ERR, "%s(): link name too long for the marker file, %zu characters",
-               "ds_acct", strnlen(linkname, PPPD_PATH_SIZE));
+               "ds_acct", strnlen(linkname, pppd::kPathSize));
         return false;
     }
     return true;
@@ -46,7 +45,7 @@ bool marker_path(std::array<char, DS_MARKER_PATH_SIZE> &path) {
 // Writes the marker as fopen("w") would, but never through a link planted
 // at its path.
 void write_marker() {
-    std::array<char, DS_MARKER_PATH_SIZE> path{};
+    std::array<char, paths::kMarkerPathSize> path{};
     if (!marker_path(path)) return;
     int fd = open(path.data(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, kMarkerMode);
     if (fd < 0) {
@@ -63,12 +62,12 @@ void write_marker() {
 }
 
 void remove_marker() {
-    std::array<char, DS_MARKER_PATH_SIZE> path{};
+    std::array<char, paths::kMarkerPathSize> path{};
     if (marker_path(path)) unlink(path.data());
 }
 
 void put_class_list(pam_handle_t *pamh) {
-    if (ds_class_list != nullptr) pamutil_putenv_string_list(pamh, kClassList, ds_class_list);
+    if (ds_class_list != nullptr) pamutil_putenv_string_list(pamh, pam_env::kClassList, ds_class_list);
 }
 
 // Unsigned counters go out through "%d", as accounting peers expect.
@@ -79,11 +78,11 @@ int as_signed(unsigned int counter) { return static_cast<int>(counter); }
 // pam_end with the close's result.
 void close_with_counters() {
     put_class_list(ds_pamh);
-    ds_pam_putenv_int(ds_pamh, "ACCT_INPUT_OCTETS", as_signed(link_stats.bytes_in));
-    ds_pam_putenv_int(ds_pamh, "ACCT_OUTPUT_OCTETS", as_signed(link_stats.bytes_out));
-    ds_pam_putenv_int(ds_pamh, "ACCT_SESSION_TIME", as_signed(link_connect_time));
-    ds_pam_putenv_int(ds_pamh, "ACCT_INPUT_PACKETS", as_signed(link_stats.pkts_in));
-    ds_pam_putenv_int(ds_pamh, "ACCT_OUTPUT_PACKETS", as_signed(link_stats.pkts_out));
+    ds_pam_putenv_int(ds_pamh, pam_env::kAcctInputOctets, as_signed(link_stats.bytes_in));
+    ds_pam_putenv_int(ds_pamh, pam_env::kAcctOutputOctets, as_signed(link_stats.bytes_out));
+    ds_pam_putenv_int(ds_pamh, pam_env::kAcctSessionTime, as_signed(link_connect_time));
+    ds_pam_putenv_int(ds_pamh, pam_env::kAcctInputPackets, as_signed(link_stats.pkts_in));
+    ds_pam_putenv_int(ds_pamh, pam_env::kAcctOutputPackets, as_signed(link_stats.pkts_out));
     int result = pam_close_session(ds_pamh, PAM_SILENT);
     pam_end(ds_pamh, result);
     ds_pamh = nullptr;
@@ -107,19 +106,19 @@ session_owner owner_of(pam_handle_t *pamh) {
         } catch (...) {
         }
     }
-    const char *authentic = pam_getenv(pamh, kAcctAuthentic);
+    const char *authentic = pam_getenv(pamh, pam_env::kAcctAuthentic);
     if (authentic != nullptr) owner.acct_authentic = ds_parse_int(authentic);
     return owner;
 }
 
 void open_session(const session_owner &owner) {
     if (!owner.have_user ||
-        pam_start(DS_PAM_SERVICE, owner.user.c_str(), &kAccountingConv, &ds_pamh) != PAM_SUCCESS)
+        pam_start(kPamService, owner.user.c_str(), &kAccountingConv, &ds_pamh) != PAM_SUCCESS)
         return;
     ds_pamh_holds = ds_transaction::accounting;
     ds_set_user_attrs(ds_pamh, owner.user.c_str(), ds_get_port());
     if (owner.acct_authentic != kNoAcctAuthentic)
-        ds_pam_putenv_int(ds_pamh, kAcctAuthentic, owner.acct_authentic);
+        ds_pam_putenv_int(ds_pamh, pam_env::kAcctAuthentic, owner.acct_authentic);
     put_class_list(ds_pamh);
     pam_open_session(ds_pamh, PAM_SILENT);
 }
@@ -157,7 +156,7 @@ void ds_acct_stop(void *, int) noexcept {
         ds_dyndns_pid = 0;
     }
     int port = ds_get_port();
-    if (port != DS_NO_PORT) {
+    if (port != kNoPort) {
         deletePortRoutes(port);
         deleteIPv6Tunnel(port);
     }

@@ -6,13 +6,13 @@
 #include <cstddef>
 #include <security/pam_appl.h>
 
-inline constexpr std::size_t DS_ATTR_INT_BUFFER = 128;
-inline constexpr std::size_t DS_ATTR_TEXT_BUFFER = 1024;
+inline constexpr std::size_t kAttrIntBuffer = 128;
+inline constexpr std::size_t kAttrTextBuffer = 1024;
 
-inline constexpr int DS_SERVICE_TYPE_FRAMED = 2;
-inline constexpr int DS_FRAMED_PROTOCOL_PPP = 1;
-inline constexpr int DS_NAS_PORT_TYPE_ASYNC = 0;
-inline constexpr int DS_NAS_PORT_TYPE_VIRTUAL = 5;
+inline constexpr int kServiceTypeFramed = 2;
+inline constexpr int kFramedProtocolPpp = 1;
+inline constexpr int kNasPortTypeAsync = 0;
+inline constexpr int kNasPortTypeVirtual = 5;
 
 extern const struct pam_conv ds_pap_conv_record;
 extern const struct pam_conv ds_chap_conv_record;

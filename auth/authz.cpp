@@ -9,6 +9,8 @@
 #include <security/pam_appl.h>
 
 #include "auth/attrs.h"
+#include "base/addr.h"
+#include "platform/pam_env.h"
 #include "plugin/handlers.h"
 #include "plugin/state.h"
 
@@ -16,8 +18,6 @@ namespace {
 
 constexpr long long kPeerChooses = -1;  // 255.255.255.255
 constexpr long long kServerChooses = -2;  // 255.255.255.254
-constexpr std::size_t kIpv6Size = 16;
-constexpr std::size_t kInterfaceIdSize = 8;
 
 void apply_framed_ip(const char *text) {
     long long value = std::strtoll(text, nullptr, 10);
@@ -41,34 +41,33 @@ void replace_list(pam_handle_t *pamh, const char *key, pamutil_string_list *&lis
 }
 
 void apply_interface_id(const char *text) {
-    std::array<unsigned char, kIpv6Size> addr{};
+    std::array<unsigned char, base::kIpv6Size> addr{};
     if (inet_pton(AF_INET6, text, addr.data()) != 1) return;
-    for (std::size_t i = 0; i < kIpv6Size - kInterfaceIdSize; ++i)
+    for (std::size_t i = 0; i < base::kInterfaceIdOffset; ++i)
         if (addr[i] != 0) return;
-    std::memcpy(ipv6cp_wantoptions[0].hisid.e8, addr.data() + kIpv6Size - kInterfaceIdSize,
-                kInterfaceIdSize);
+    std::memcpy(ipv6cp_wantoptions[0].hisid.e8, addr.data() + base::kInterfaceIdOffset, base::kInterfaceIdSize);
 }
 
 }  // namespace
 
 int ds_apply_authz_attrs(pam_handle_t *pamh) noexcept {
-    if (const char *v = pam_getenv(pamh, "FRAMED_IP_ADDRESS")) apply_framed_ip(v);
-    if (const char *v = pam_getenv(pamh, "FRAMED_MTU")) {
+    using namespace pam_env;
+    if (const char *v = pam_getenv(pamh, kFramedIpAddress)) apply_framed_ip(v);
+    if (const char *v = pam_getenv(pamh, kFramedMtu)) {
         lcp_wantoptions[0].neg_mru = 1;
         lcp_wantoptions[0].mru = ds_parse_int(v);
     }
-    if (const char *v = pam_getenv(pamh, "FRAMED_COMPRESSION"))
+    if (const char *v = pam_getenv(pamh, kFramedCompression))
         ipcp_wantoptions[0].neg_vj = static_cast<pppd_bool>(ds_parse_int(v) & 0xff);
-    if (const char *v = pam_getenv(pamh, "SESSION_TIMEOUT")) maxconnect = ds_parse_int(v);
-    if (const char *v = pam_getenv(pamh, "IDLE_TIMEOUT")) idle_time_limit = ds_parse_int(v);
-    replace_callback_number(pam_getenv(pamh, "LOGIN_CALLBACK_NUMBER"));
-    replace_callback_number(pam_getenv(pamh, "FRAMED_CALLBACK_ID"));
-    if (const char *v = pam_getenv(pamh, "FRAMED_CALLBACK_ENABLED"))
-        ds_callback_enabled = ds_parse_int(v);
-    replace_list(pamh, "FRAMED_ROUTE", ds_routes_v4);
-    replace_list(pamh, "FRAMED_IPV6_ROUTE", ds_routes_v6);
-    replace_list(pamh, "CLASS_VX_ENCODED", ds_class_list);
-    if (const char *v = pam_getenv(pamh, "FRAMED_INTERFACE_ID")) apply_interface_id(v);
+    if (const char *v = pam_getenv(pamh, kSessionTimeout)) maxconnect = ds_parse_int(v);
+    if (const char *v = pam_getenv(pamh, kIdleTimeout)) idle_time_limit = ds_parse_int(v);
+    replace_callback_number(pam_getenv(pamh, kLoginCallbackNumber));
+    replace_callback_number(pam_getenv(pamh, kFramedCallbackId));
+    if (const char *v = pam_getenv(pamh, kFramedCallbackEnabled)) ds_callback_enabled = ds_parse_int(v);
+    replace_list(pamh, kFramedRoute, ds_routes_v4);
+    replace_list(pamh, kFramedIpv6Route, ds_routes_v6);
+    replace_list(pamh, kClassList, ds_class_list);
+    if (const char *v = pam_getenv(pamh, kFramedInterfaceId)) apply_interface_id(v);
     return 1;
 }
 
@@ -86,12 +85,12 @@ void ds_cbcp_init(cbcp_state *state) noexcept {
         if (ds_callback_enabled != 0 && ds_callback_number != nullptr) {
             // The daemon owns whatever number the state held and frees it
             // itself; freeing it here could free it twice. At worst it leaks.
-            state->us_allowed = CBCP_ALLOW_NONE_AND_ADMIN;
+            state->us_allowed = pppd::kCbcpAllowNoneAndAdmin;
             state->us_number = strdup(ds_callback_number);
         } else if (ds_callback_enabled != 0) {
-            state->us_allowed = CBCP_ALLOW_NONE_AND_USER;
+            state->us_allowed = pppd::kCbcpAllowNoneAndUser;
         } else {
-            state->us_allowed = CBCP_ALLOW_NONE;
+            state->us_allowed = pppd::kCbcpAllowNone;
         }
     }
     std::free(ds_callback_number);

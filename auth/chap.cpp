@@ -8,6 +8,7 @@
 
 #include "auth/attrs.h"
 #include "auth/common.h"
+#include "platform/pam_env.h"
 #include "plugin/handlers.h"
 #include "plugin/state.h"
 
@@ -15,9 +16,6 @@ namespace {
 
 constexpr std::size_t kSecretSize = 32;
 constexpr const char *kEmptyPassword = "";
-constexpr const char *kAttemptedLocal = "ATTEMPTED_VX_LOCAL";
-constexpr const char *kChallengeHex = "CHAP_CHALLENGE_HEX";
-constexpr const char *kResponseHex = "CHAP_RESPONSE_HEX";
 
 struct chap_exchange {
     const char *name;
@@ -65,11 +63,15 @@ void put_hex_attrs(pam_handle_t *pamh, const chap_exchange &x) {
     }
     hex_to_asc(x.challenge ? x.challenge + 1 : nullptr, hex, static_cast<int>(challenge_len));
     hex[2 * challenge_len] = '\0';
-    ds_pam_putenv_str(pamh, kChallengeHex, hex);
+    ds_pam_putenv_str(pamh, pam_env::kChapChallengeHex, hex);
     hex_to_asc(x.response ? x.response + 1 : nullptr, hex, static_cast<int>(response_len));
     hex[2 * response_len] = '\0';
-    ds_pam_putenv_str(pamh, kResponseHex, hex);
+    ds_pam_putenv_str(pamh, pam_env::kChapResponseHex, hex);
     std::free(hex);
+}
+
+void write_into(void *exchange, const char *text) {
+    write_message(*static_cast<const chap_exchange *>(exchange), text);
 }
 
 int refuse(pam_handle_t **pamh, const chap_exchange &x, int code) {
@@ -91,38 +93,29 @@ int accept(pam_handle_t **pamh, const chap_exchange &x) {
     ds_send_auth_alert(true, x.name);
     ds_conv_password = nullptr;
     ds_conv_user = nullptr;
-    int result = pam_acct_mgmt(*pamh, 0);
-    if (result != PAM_SUCCESS) {
-        syslog(LOG_DEBUG, "ds_chap_auth: authorization failed %s %d", x.name, result);
-        write_message(x, pam_strerror(*pamh, result));
-        ds_auth_end(pamh, result);
-        return 0;
-    }
-    ds_apply_authz_attrs(*pamh);
-    ds_auth_accepted(pamh);
-    return 1;
+    return ds_account_check(pamh, "ds_chap_auth", x.name, write_into, const_cast<chap_exchange *>(&x));
 }
 
 // The stack consulted the local user database and refused: check the
 // response ourselves against that database, inside a "ds_no_auth" transaction.
 int fallback_to_local_database(pam_handle_t **pamh, const chap_exchange &x, int result) {
     ds_auth_end(pamh, result);
-    result = ds_auth_pam_start(DS_PAM_SERVICE_NO_AUTH, x.name, &ds_chap_conv_record, pamh);
+    result = ds_auth_pam_start(kPamServiceNoAuth, x.name, &ds_chap_conv_record, pamh);
     if (result != PAM_SUCCESS) return refuse(pamh, x, result);
     result = pam_authenticate(*pamh, PAM_SILENT);
     if (result != PAM_SUCCESS) return refuse(pamh, x, result);
-    std::array<unsigned char, DS_USERINFO_SIZE> record{};
+    std::array<unsigned char, device::kUserinfoSize> record{};
     if (getuserinfo(x.name, record.data()) != 0) return refuse(pamh, x, PAM_AUTH_ERR);
-    const char *password = reinterpret_cast<const char *>(record.data() + DS_USERINFO_PASSWORD);
+    const char *password = reinterpret_cast<const char *>(record.data() + device::kUserinfoPassword);
     bool verified =
-        verify_with_password(x, password, DS_USERINFO_SIZE - DS_USERINFO_PASSWORD);
+        verify_with_password(x, password, device::kUserinfoSize - device::kUserinfoPassword);
     explicit_bzero(record.data(), record.size());
     if (!verified) return refuse(pamh, x, PAM_AUTH_ERR);
     return accept(pamh, x);
 }
 
 int authenticate_locally(const chap_exchange &x, const ds_local_user &local) {
-    if (!ds_secure_equals(local.name.data(), x.name)) return refuse_locally(x);
+    if (!base::secure_equals(local.name.data(), x.name)) return refuse_locally(x);
     if (!verify_with_password(x, local.password.data(), local.password.size()))
         return refuse_locally(x);
     ds_send_auth_alert(true, x.name);
@@ -138,7 +131,7 @@ int ds_chap_auth(char *name, char *, int id, struct chap_digest_type *digest,
                           response,         message, message_space};
     int port = ds_get_port();
 
-    if (port != DS_NO_PORT && ds_port_record_exists(port, "ds_chap_auth")) {
+    if (port != kNoPort && ds_port_record_exists(port, "ds_chap_auth")) {
         ds_local_user local;
         switch (ds_read_local_user(port, local)) {
         case ds_local_user_status::read_failed:
@@ -154,7 +147,7 @@ int ds_chap_auth(char *name, char *, int id, struct chap_digest_type *digest,
 
     pam_handle_t *scratch = nullptr;
     pam_handle_t **pamh = ds_auth_slot(&scratch);
-    int started = ds_auth_pam_start(DS_PAM_SERVICE, x.name, &ds_chap_conv_record, pamh);
+    int started = ds_auth_pam_start(kPamService, x.name, &ds_chap_conv_record, pamh);
     ds_conv_user = x.name;
     ds_conv_password = kEmptyPassword;
     // Without a handle every PAM call would answer PAM_SYSTEM_ERR; refuse
@@ -162,14 +155,14 @@ int ds_chap_auth(char *name, char *, int id, struct chap_digest_type *digest,
     if (started != PAM_SUCCESS || *pamh == nullptr) return refuse(pamh, x, PAM_SYSTEM_ERR);
     pam_set_item(*pamh, PAM_TTY, devnam);
     ds_set_auth_attrs(*pamh, x.name, ds_conv_password, port);
-    ds_pam_putenv_int(*pamh, "CHAP_ALGORITHM", digest ? digest->code : 0);
-    ds_pam_putenv_int(*pamh, "CHAP_ID", id);
+    ds_pam_putenv_int(*pamh, pam_env::kChapAlgorithm, digest ? digest->code : 0);
+    ds_pam_putenv_int(*pamh, pam_env::kChapId, id);
     put_hex_attrs(*pamh, x);
 
     int result = pam_authenticate(*pamh, PAM_SILENT);
-    ds_pam_putenv_str(*pamh, kChallengeHex, "");
-    ds_pam_putenv_str(*pamh, kResponseHex, "");
+    ds_pam_putenv_str(*pamh, pam_env::kChapChallengeHex, "");
+    ds_pam_putenv_str(*pamh, pam_env::kChapResponseHex, "");
     if (result == PAM_SUCCESS) return accept(pamh, x);
-    if (pam_getenv(*pamh, kAttemptedLocal) == nullptr) return refuse(pamh, x, result);
+    if (pam_getenv(*pamh, pam_env::kAttemptedLocal) == nullptr) return refuse(pamh, x, result);
     return fallback_to_local_database(pamh, x, result);
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <syslog.h>
 
+#include "auth/attrs.h"
 #include "platform/device.h"
 #include "plugin/state.h"
 
@@ -36,11 +37,11 @@ ds_local_user_status ds_read_local_user(int port, ds_local_user &out) noexcept {
 }
 
 void ds_send_auth_alert(bool success, const char *user) noexcept {
-    char text[DS_ALERT_TEXT_SIZE] = {};
+    char text[device::kAlertTextSize] = {};
     std::snprintf(text, sizeof text,
                   success ? "Authentication successful: %s" : "Authentication failed: %s",
                   user ? user : "");
-    send_auth_alert(0, success ? DS_ALERT_SUCCESS : DS_ALERT_FAILURE, text);
+    send_auth_alert(0, success ? device::kAlertSuccess : device::kAlertFailure, text);
 }
 
 pam_handle_t **ds_auth_slot(pam_handle_t **scratch) noexcept {
@@ -67,6 +68,20 @@ void ds_auth_end(pam_handle_t **slot, int status) noexcept {
     pam_end(*slot, status);
     *slot = nullptr;
     if (slot == &ds_pamh) ds_pamh_holds = ds_transaction::none;
+}
+
+int ds_account_check(pam_handle_t **slot, const char *handler, const char *user,
+                     void (*reply)(void *context, const char *text), void *context) noexcept {
+    int result = pam_acct_mgmt(*slot, 0);
+    if (result != PAM_SUCCESS) {
+        syslog(LOG_DEBUG, "%s: authorization failed %s %d", handler, user, result);
+        reply(context, pam_strerror(*slot, result));
+        ds_auth_end(slot, result);
+        return 0;
+    }
+    ds_apply_authz_attrs(*slot);
+    ds_auth_accepted(slot);
+    return 1;
 }
 
 void ds_auth_release_scratch(pam_handle_t **slot, int status) noexcept {

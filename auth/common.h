@@ -8,11 +8,11 @@
 #include <security/pam_appl.h>
 #include <string_view>
 
-#include "auth/secure_equals.h"
+#include "base/secure_equals.h"
 #include "platform/store.h"
 
-inline constexpr const char *DS_PAM_SERVICE = "ppp";
-inline constexpr const char *DS_PAM_SERVICE_NO_AUTH = "ds_no_auth";
+inline constexpr const char *kPamService = "ppp";
+inline constexpr const char *kPamServiceNoAuth = "ds_no_auth";
 
 struct ds_local_user {
     std::array<char, store::kLocalUserNameWidth + 1> name{};
@@ -44,3 +44,10 @@ void ds_auth_accepted(pam_handle_t **slot) noexcept;
 
 // Ends the transaction in `slot` with `status`.
 void ds_auth_end(pam_handle_t **slot, int status) noexcept;
+
+// Runs the account check that follows a successful pam_authenticate.
+// Returns 1 when it passes: the authorization is applied and the transaction
+// kept. Returns 0 when it refuses: "<handler>: authorization failed USER CODE"
+// is logged, the refusal's text goes to `reply`, the transaction is ended.
+int ds_account_check(pam_handle_t **slot, const char *handler, const char *user,
+                     void (*reply)(void *context, const char *text), void *context) noexcept;

@@ -13,6 +13,8 @@ void set_reply(char **msgp, const char *text) {
     if (msgp != nullptr) *msgp = const_cast<char *>(text);
 }
 
+void reply_into(void *msgp, const char *text) { set_reply(static_cast<char **>(msgp), text); }
+
 }  // namespace
 
 int ds_pap_auth(char *user_arg, char *passwd_arg, char **msgp, struct wordlist **,
@@ -21,7 +23,7 @@ int ds_pap_auth(char *user_arg, char *passwd_arg, char **msgp, struct wordlist *
     const char *passwd = passwd_arg ? passwd_arg : "";
     int port = ds_get_port();
 
-    if (port != DS_NO_PORT && ds_port_record_exists(port, "ds_pap_auth")) {
+    if (port != kNoPort && ds_port_record_exists(port, "ds_pap_auth")) {
         ds_local_user local;
         switch (ds_read_local_user(port, local)) {
         case ds_local_user_status::read_failed:
@@ -30,8 +32,8 @@ int ds_pap_auth(char *user_arg, char *passwd_arg, char **msgp, struct wordlist *
             ds_send_auth_alert(false, user);
             return 0;
         case ds_local_user_status::configured: {
-            bool name_ok = ds_secure_equals(local.name.data(), user);
-            bool password_ok = ds_secure_equals(local.password.data(), passwd);
+            bool name_ok = base::secure_equals(local.name.data(), user);
+            bool password_ok = base::secure_equals(local.password.data(), passwd);
             bool accepted = name_ok && password_ok;
             ds_send_auth_alert(accepted, user);
             return accepted ? 1 : 0;
@@ -43,7 +45,7 @@ int ds_pap_auth(char *user_arg, char *passwd_arg, char **msgp, struct wordlist *
 
     pam_handle_t *scratch = nullptr;
     pam_handle_t **pamh = ds_auth_slot(&scratch);
-    int result = ds_auth_pam_start(DS_PAM_SERVICE, user, &ds_pap_conv_record, pamh);
+    int result = ds_auth_pam_start(kPamService, user, &ds_pap_conv_record, pamh);
     if (result != PAM_SUCCESS) {
         set_reply(msgp, pam_strerror(*pamh, result));
         reopen_log();
@@ -66,14 +68,5 @@ int ds_pap_auth(char *user_arg, char *passwd_arg, char **msgp, struct wordlist *
     ds_conv_password = nullptr;
     ds_conv_user = nullptr;
 
-    result = pam_acct_mgmt(*pamh, 0);
-    if (result != PAM_SUCCESS) {
-        syslog(LOG_DEBUG, "ds_pap_auth: authorization failed %s %d", user, result);
-        set_reply(msgp, pam_strerror(*pamh, result));
-        ds_auth_end(pamh, result);
-        return 0;
-    }
-    ds_apply_authz_attrs(*pamh);
-    ds_auth_accepted(pamh);
-    return 1;
+    return ds_account_check(pamh, "ds_pap_auth", user, reply_into, msgp);
 }

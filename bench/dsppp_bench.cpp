@@ -26,10 +26,10 @@
 #include <vector>
 
 #include "auth/attrs.h"
-#include "pam/env.h"
 #include "plugin/handlers.h"
 #include "plugin/state.h"
-#include "tools/pppd-sim/chap_md5.h"
+#include "base/md5.h"
+#include "platform/pam_env.h"
 
 using clock_type = std::chrono::steady_clock;
 
@@ -110,11 +110,11 @@ void print_paired(const char *what, const paired &p, int n) {
 }
 
 std::string hex(const unsigned char *b, int n) {
-    return pamenv::to_hex(std::string_view(reinterpret_cast<const char *>(b), static_cast<std::size_t>(n)));
+    return pam_env::encode_hex(std::string_view(reinterpret_cast<const char *>(b), static_cast<std::size_t>(n)));
 }
 
 const pam_conv kNoConv = {nullptr, nullptr};
-chap_digest_type kMd5 = {PPPD_CHAP_MD5, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+chap_digest_type kMd5 = {pppd::kChapMd5, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
 
 // The work a PAM application does for one PAP attempt, without the plug-in.
 bool direct_pap(const char *user, const char *password) {
@@ -132,10 +132,10 @@ bool direct_chap(const char *user, unsigned char *challenge, unsigned char *resp
     if (pam_start("ppp", user, &kNoConv, &pamh) != PAM_SUCCESS) return false;
     pam_set_item(pamh, PAM_TTY, "/dev/ttyS0");
     ds_set_auth_attrs(pamh, user, "", 0);
-    ds_pam_putenv_int(pamh, "CHAP_ALGORITHM", PPPD_CHAP_MD5);
-    ds_pam_putenv_int(pamh, "CHAP_ID", 1);
-    ds_pam_putenv_str(pamh, "CHAP_CHALLENGE_HEX", hex(challenge + 1, challenge[0]).c_str());
-    ds_pam_putenv_str(pamh, "CHAP_RESPONSE_HEX", hex(response + 1, response[0]).c_str());
+    ds_pam_putenv_int(pamh, pam_env::kChapAlgorithm, pppd::kChapMd5);
+    ds_pam_putenv_int(pamh, pam_env::kChapId, 1);
+    ds_pam_putenv_str(pamh, pam_env::kChapChallengeHex, hex(challenge + 1, challenge[0]).c_str());
+    ds_pam_putenv_str(pamh, pam_env::kChapResponseHex, hex(response + 1, response[0]).c_str());
     bool ok = pam_authenticate(pamh, PAM_SILENT) == PAM_SUCCESS && pam_acct_mgmt(pamh, 0) == PAM_SUCCESS;
     pam_end(pamh, PAM_SUCCESS);
     return ok;
@@ -143,10 +143,11 @@ bool direct_chap(const char *user, unsigned char *challenge, unsigned char *resp
 
 int bench_auth(int n, int rounds) {
     char user[] = "u", password[] = "pw";
-    unsigned char challenge[17] = {16}, response[17] = {16}, message[PPPD_CHAP_MESSAGE_SPACE];
+    unsigned char challenge[17] = {16}, response[17] = {16}, message[pppd::kChapMessageSpace];
     for (int i = 1; i <= 16; ++i) challenge[i] = static_cast<unsigned char>(i * 7);
-    auto digest = chap_md5(1, password, challenge + 1, 16);
-    std::copy(digest.begin(), digest.end(), response + 1);
+    auto digest = base::chap_md5(1, password, challenge + 1, 16);
+    if (digest.failed_call != nullptr) return 1;
+    std::copy(digest.digest.begin(), digest.digest.end(), response + 1);
     int failures = 0;
     auto plugin_pap = [&] {
         char *msg = nullptr;

@@ -4,8 +4,8 @@
 #include "platform/device.h"
 
 int send_auth_alert(int, int kind, const char *text) {
-    const char *what = kind == DS_ALERT_SUCCESS   ? "success"
-                       : kind == DS_ALERT_FAILURE ? "failure"
+    const char *what = kind == device::kAlertSuccess   ? "success"
+                       : kind == device::kAlertFailure ? "failure"
                                                   : "event";
     syslog(LOG_AUTH | LOG_NOTICE, "alert %d (%s): %s", kind, what, text ? text : "");
     return 0;

@@ -32,7 +32,7 @@ struct ds_port_config {
     std::vector<ds_port_tunnel> tunnels;
 };
 
-inline constexpr const char *DS_PORT_IFNAME_FORMAT = "ppp%d";
+inline constexpr const char *kPortIfnameFormat = "ppp%d";
 
 // Parses one line into `config`; returns an error text, empty on success.
 std::string ds_parse_port_line(std::string_view line, ds_port_config &config);

@@ -23,7 +23,7 @@ constexpr uint8_t kTunnelTtl = 64;
 
 std::optional<ds_port_config> load(const char *caller) {
     std::string error;
-    auto config = ds_load_port_config(dsdevice_path(DSDEVICE_PORTS_FILE), error);
+    auto config = ds_load_port_config(dsdevice_path(settings::kPortsFile), error);
     if (!config) syslog(LOG_ERR, "%s(): %s", caller, error.c_str());
     return config;
 }
@@ -31,7 +31,7 @@ std::optional<ds_port_config> load(const char *caller) {
 std::string route_ifname(const ds_port_route &route) {
     if (!route.ifname.empty()) return route.ifname;
     char name[IFNAMSIZ] = {};
-    std::snprintf(name, sizeof name, DS_PORT_IFNAME_FORMAT, route.port);
+    std::snprintf(name, sizeof name, kPortIfnameFormat, route.port);
     return name;
 }
 
@@ -111,7 +111,7 @@ int for_port_tunnels(int port, const char *caller, int (*action)(const ds_port_t
 
 int createPortRoutes(int port, int family) {
     try {
-        int af = family == DS_FAMILY_V4 ? AF_INET : family == DS_FAMILY_V6 ? AF_INET6 : -1;
+        int af = family == device::kFamilyV4 ? AF_INET : family == device::kFamilyV6 ? AF_INET6 : -1;
         if (af < 0) return -1;
         return change_port_routes(ds_route_op::add, port, af, "createPortRoutes");
     } catch (...) {

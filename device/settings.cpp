@@ -4,8 +4,8 @@
 #include <cstdlib>
 
 std::string dsdevice_dir() {
-    const char *dir = secure_getenv(DSDEVICE_DIR_VARIABLE);
-    return dir && *dir ? dir : DSDEVICE_DIR_DEFAULT;
+    const char *dir = secure_getenv(settings::kDirVariable);
+    return dir && *dir ? dir : settings::kDirDefault;
 }
 
 std::string dsdevice_path(const char *file) {

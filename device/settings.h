@@ -5,12 +5,16 @@
 
 #include <string>
 
-inline constexpr const char *DSDEVICE_DIR_DEFAULT = "/etc/dsdevice";
-inline constexpr const char *DSDEVICE_DIR_VARIABLE = "DSDEVICE_DIR";
-inline constexpr const char *DSDEVICE_STORE_FILE = "store.img";
-inline constexpr const char *DSDEVICE_USERS_FILE = "users";
-inline constexpr const char *DSDEVICE_SSL_FILE = "dyndns-ssl.conf";
-inline constexpr const char *DSDEVICE_PORTS_FILE = "port-services.conf";
+namespace settings {
+
+inline constexpr const char *kDirDefault = "/etc/dsdevice";
+inline constexpr const char *kDirVariable = "DSDEVICE_DIR";
+inline constexpr const char *kStoreFile = "store.img";
+inline constexpr const char *kUsersFile = "users";
+inline constexpr const char *kSslFile = "dyndns-ssl.conf";
+inline constexpr const char *kPortsFile = "port-services.conf";
+
+}  // namespace settings
 
 // Returns the device library's directory: DSDEVICE_DIR, unless the process
 // runs with privileges its caller has not (a setuid PAM application), where a

@@ -17,7 +17,7 @@ inline constexpr std::size_t kCaFileWidth = 256;
 inline constexpr std::size_t kCiphers = kCaFile + kCaFileWidth;  // NUL-terminated list
 inline constexpr std::size_t kCiphersWidth = 256;
 inline constexpr std::size_t kLineMax = 600;
-static_assert(kCiphers + kCiphersWidth <= DS_DYNDNS_SSL_BLOCK_SIZE);
+static_assert(kCiphers + kCiphersWidth <= device::kDyndnsSslBlockSize);
 
 // Returns false when `key` is unknown or `value` does not fit its field.
 inline bool set_field(unsigned char *block, std::string_view key, std::string_view value) {

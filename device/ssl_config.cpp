@@ -9,6 +9,7 @@
 #include <string_view>
 #include <syslog.h>
 
+#include "base/unique_fd.h"
 #include "device/settings.h"
 #include "device/ssl_block.h"
 #include "platform/device.h"
@@ -16,10 +17,9 @@
 int get_dyndns_ssl_config(unsigned char *block) {
     try {
         if (block == nullptr) return -1;
-        std::memset(block, 0, DS_DYNDNS_SSL_BLOCK_SIZE);
-        std::string path = dsdevice_path(DSDEVICE_SSL_FILE);
-        std::unique_ptr<std::FILE, int (*)(std::FILE *)> f(std::fopen(path.c_str(), "re"),
-                                                          std::fclose);
+        std::memset(block, 0, device::kDyndnsSslBlockSize);
+        std::string path = dsdevice_path(settings::kSslFile);
+        base::unique_file f(std::fopen(path.c_str(), "re"));
         if (!f) {
             syslog(LOG_ERR, "get_dyndns_ssl_config(): no SSL settings in %s", path.c_str());
             return -1;

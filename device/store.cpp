@@ -6,6 +6,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include "base/unique_fd.h"
 #include "device/settings.h"
 #include "platform/device.h"
 
@@ -19,15 +20,15 @@ int reprom(void *buf, int len, int offset) {
             syslog(LOG_ERR, "reprom(): bad request, %d bytes at offset %d", len, offset);
             return -1;
         }
-        std::string path = dsdevice_path(DSDEVICE_STORE_FILE);
-        int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-        if (fd < 0) {
+        std::string path = dsdevice_path(settings::kStoreFile);
+        base::unique_fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+        if (!fd) {
             syslog(LOG_ERR, "reprom(): cannot open %s: %m", path.c_str());
             return -1;
         }
         struct stat st {};
         int result = -1;
-        bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+        bool regular = fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode);
         // The image holds passwords; an old one may still be readable by all.
         static bool warned = false;
         if (regular && (st.st_mode & kGroupOrOtherAccess) != 0 && !warned) {
@@ -36,10 +37,9 @@ int reprom(void *buf, int len, int offset) {
                                 "chmod 600 it (dsconf writes it so)", path.c_str());
         }
         if (regular && static_cast<long long>(offset) + len <= st.st_size) {
-            ssize_t got = pread(fd, buf, static_cast<std::size_t>(len), offset);
+            ssize_t got = pread(fd.get(), buf, static_cast<std::size_t>(len), offset);
             if (got == len) result = len;
         }
-        close(fd);
         if (!regular)
             syslog(LOG_ERR, "reprom(): %s is not a regular file", path.c_str());
         else if (result < 0)

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/unique_fd.h"
 #include "device/settings.h"
 #include "platform/device.h"
 
@@ -34,10 +35,10 @@ struct wiped_buffer {
 int getuserinfo(const char *name, void *record) {
     try {
         if (name == nullptr || record == nullptr) return kError;
-        std::string path = dsdevice_path(DSDEVICE_USERS_FILE);
+        std::string path = dsdevice_path(settings::kUsersFile);
         int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
         if (fd < 0) return kNotFound;
-        std::unique_ptr<int, void (*)(int *)> closer(&fd, [](int *f) { close(*f); });
+        base::unique_fd closer(fd);
         struct stat st {};
         const char *problem = nullptr;
         if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) problem = "is not a regular file";
@@ -65,13 +66,13 @@ int getuserinfo(const char *name, void *record) {
             if (colon == std::string_view::npos || line.substr(0, colon) != wanted) continue;
             std::string_view password = line.substr(colon + 1);
             auto *out = static_cast<unsigned char *>(record);
-            std::memset(out, 0, DS_USERINFO_SIZE);
-            std::size_t room = DS_USERINFO_SIZE - DS_USERINFO_PASSWORD - 1;
+            std::memset(out, 0, device::kUserinfoSize);
+            std::size_t room = device::kUserinfoSize - device::kUserinfoPassword - 1;
             if (password.size() > room) {
                 syslog(LOG_ERR, "getuserinfo(): password of %s too long", name);
                 return kError;
             }
-            std::memcpy(out + DS_USERINFO_PASSWORD, password.data(), password.size());
+            std::memcpy(out + device::kUserinfoPassword, password.data(), password.size());
             return kFound;
         }
         return kNotFound;

@@ -12,6 +12,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include "base/unique_fd.h"
 #include "linkup/dyndns_child.h"
 #include "platform/device.h"
 #include "platform/store.h"
@@ -56,11 +57,8 @@ constexpr const char *kSslFixedFiles[] = {"/etc/https_cert.pem", "/etc/https_key
                                           "/etc/ssl_dsa_cert.pem", "/etc/ssl_dsa_key",
                                           "/etc/ldap_cacert.pem"};
 
-struct file_closer {
-    void operator()(std::FILE *f) const { std::fclose(f); }
-};
-using file_ptr = std::unique_ptr<std::FILE, file_closer>;
-using port_path = std::array<char, DS_PORT_PATH_SIZE>;
+using file_ptr = base::unique_file;
+using port_path = std::array<char, paths::kPortPathSize>;
 
 port_path format_path(const char *format, int port) {
     port_path path{};
@@ -142,7 +140,7 @@ const char *unsafe_field(const dyndns_settings &s) {
 }
 
 void write_input_lines(std::FILE *f, const dyndns_settings &s, int port) {
-    port_path stats = format_path(DS_DYNDNS_STATS_FORMAT, port);
+    port_path stats = format_path(paths::kDyndnsStatsFormat, port);
     auto field = [](std::string_view v) { return static_cast<int>(v.size()); };
     std::fprintf(f, "--alias %.*s\n", field(s.alias), s.alias.data());
     std::fprintf(f, "--username %.*s\n", field(s.user), s.user.data());
@@ -159,14 +157,14 @@ void write_input_lines(std::FILE *f, const dyndns_settings &s, int port) {
 
 // Writes the SSL file list and options block; returns 0 or a result code.
 int write_ssl_files(std::FILE *input, const dyndns_settings &s, int port) {
-    std::array<unsigned char, DS_DYNDNS_SSL_BLOCK_SIZE> block{};
+    std::array<unsigned char, device::kDyndnsSslBlockSize> block{};
     if (get_dyndns_ssl_config(block.data()) != 0) return kSslConfigFailed;
     block[0] = kSslEnabled;
 
-    port_path list_path = format_path(DS_DYNDNS_SSL_FORMAT, port);
+    port_path list_path = format_path(paths::kDyndnsSslFormat, port);
     file_ptr list = create_private(list_path.data(), "w");
     if (!list) return kCreateFailed;
-    port_path options_path = format_path(DS_DYNDNS_SSLOPT_FORMAT, port);
+    port_path options_path = format_path(paths::kDyndnsSsloptFormat, port);
     std::fprintf(list.get(), "%s\n", options_path.data());
     for (const char *fixed : kSslFixedFiles) std::fprintf(list.get(), "%s\n", fixed);
     std::fprintf(list.get(), "%.*s\n", static_cast<int>(s.ssl_list_entry.size()),
@@ -205,7 +203,7 @@ int check_and_launch_ppp_dyndns(int port, pid_t *pid_out) noexcept {
         return kUnsafeField;
     }
 
-    port_path input_path = format_path(DS_DYNDNS_CFG_FORMAT, port);
+    port_path input_path = format_path(paths::kDyndnsCfgFormat, port);
     file_ptr input = create_private(input_path.data(), "w");
     if (!input) return kCreateFailed;
     write_input_lines(input.get(), settings, port);

@@ -9,6 +9,8 @@
 
 #include <csignal>
 
+#include "base/signals.h"
+
 namespace {
 
 constexpr int kFirstInheritedFd = 3;
@@ -21,26 +23,9 @@ constexpr const char *kDevNull = "/dev/null";
 int open_pidfd(pid_t pid) { return static_cast<int>(syscall(SYS_pidfd_open, pid, 0)); }
 int signal_pidfd(int pidfd, int sig) { return static_cast<int>(syscall(SYS_pidfd_send_signal, pidfd, sig, nullptr, 0)); }
 
-// Blocks SIGCHLD while alive, so the daemon's reaper cannot take a child
-// between our fork and our look at it.
-struct child_signals_held {
-    sigset_t before{};
-    child_signals_held() {
-        sigset_t block;
-        sigemptyset(&block);
-        sigaddset(&block, SIGCHLD);
-        sigprocmask(SIG_BLOCK, &block, &before);
-    }
-    ~child_signals_held() { sigprocmask(SIG_SETMASK, &before, nullptr); }
-};
-
 // In the child: what the daemon's own script launcher does before exec.
 [[noreturn]] void exec_clean(char *const argv[]) {
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-    for (int sig = 1; sig < NSIG; ++sig)
-        if (sig != SIGKILL && sig != SIGSTOP) signal(sig, SIG_DFL);
+    base::reset_signals();
     if (syscall(SYS_close_range, kFirstInheritedFd, ~0U, 0) != 0) {
         rlimit limit{};
         int last = getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY
@@ -59,7 +44,7 @@ struct child_signals_held {
 
 pid_t ds_start_client(char *const argv[], int &pidfd) noexcept {
     pidfd = -1;
-    child_signals_held held;
+    base::sigchld_held held;
     pid_t child = fork();
     if (child == 0) exec_clean(argv);
     if (child > 0) pidfd = open_pidfd(child);
@@ -67,7 +52,7 @@ pid_t ds_start_client(char *const argv[], int &pidfd) noexcept {
 }
 
 void ds_stop_client(pid_t pid, int &pidfd) noexcept {
-    child_signals_held held;
+    base::sigchld_held held;
     if (pidfd >= 0) {
         signal_pidfd(pidfd, SIGKILL);  // ESRCH once it has ended: nothing else is hit
         close(pidfd);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "base/addr.h"
 #include "platform/device.h"
 #include "platform/store.h"
 #include "plugin/handlers.h"
@@ -13,24 +14,14 @@
 
 namespace {
 
-constexpr std::size_t kV4Size = 4;
-constexpr std::size_t kInterfaceIdSize = 8;
-constexpr std::size_t kInterfaceIdOffset = store::kAddrSize - kInterfaceIdSize;
-constexpr int kIpv4Family = DS_FAMILY_V4;
+constexpr int kIpv4Family = device::kFamilyV4;
 
 using route_entry = std::array<unsigned char, store::kRouteSize>;
 using host_entry = std::array<unsigned char, store::kHostEntrySize>;
 
-bool is_v4_mapped(const unsigned char *addr) {
-    for (std::size_t i = 0; i < store::kV4MappedPrefixZeros; ++i)
-        if (addr[i] != 0) return false;
-    return addr[store::kV4MappedPrefixZeros] == 0xff &&
-           addr[store::kV4MappedPrefixZeros + 1] == 0xff;
-}
-
 u_int32_t v4_of(const unsigned char *addr) {
     u_int32_t value;
-    std::memcpy(&value, addr + store::kV4Offset, kV4Size);
+    std::memcpy(&value, addr + base::kV4MappedOffset, base::kIpv4Size);
     return value;
 }
 
@@ -40,11 +31,11 @@ bool gateway_is_link_v4(u_int32_t gateway) {
 }
 
 bool gateway_is_link_v6(const unsigned char *gateway) {
-    const unsigned char *id = gateway + kInterfaceIdOffset;
+    const unsigned char *id = gateway + base::kInterfaceIdOffset;
     for (const eui64_t *link_id :
          {&ipv6cp_gotoptions[0].ourid, &ipv6cp_hisoptions[0].hisid, &ipv6cp_wantoptions[0].ourid,
           &ipv6cp_wantoptions[0].hisid})
-        if (std::memcmp(id, link_id->e8, kInterfaceIdSize) == 0) return true;
+        if (std::memcmp(id, link_id->e8, base::kInterfaceIdSize) == 0) return true;
     return false;
 }
 
@@ -91,7 +82,7 @@ bool install_static_routes() {
             return false;
         if (host[store::kHostEnabled] == 0) continue;
         if (route[store::kRouteType] > store::kRouteTypeDefault) continue;
-        if (is_v4_mapped(route.data() + store::kRouteDest))
+        if (base::is_v4_mapped(route.data() + store::kRouteDest))
             install_v4(route, host);
         else
             install_v6(route, host);
@@ -106,7 +97,7 @@ void ds_ip_up(void) noexcept {
     if (!install_static_routes()) return;
 
     int port = ds_get_port();
-    if (port == DS_NO_PORT) return;
+    if (port == kNoPort) return;
     if (ipcp_hisoptions[0].hisaddr != 0) createPortRoutes(port, kIpv4Family);
     createIPv6Tunnel(port);
     if (ds_dyndns_pid == 0 && check_and_launch_ppp_dyndns(port, &ds_dyndns_pid) < 0)

@@ -12,6 +12,8 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include "base/addr.h"
+#include "base/unique_fd.h"
 #include "platform/device.h"
 #include "platform/store.h"
 #include "plugin/handlers.h"
@@ -21,22 +23,13 @@
 namespace {
 
 constexpr const char *kFn = "ds_ipv6_up";
-constexpr std::size_t kInterfaceIdSize = 8;
-constexpr std::size_t kPrefixHalf = store::kAddrSize - kInterfaceIdSize;
+constexpr std::size_t kPrefixHalf = base::kInterfaceIdOffset;
 constexpr unsigned short kHostRouteLen = 128;
 constexpr unsigned kHostRouteMetric = 1;
 
-// Closes the descriptor when it goes out of scope.
-struct scoped_fd {
-    int fd;
-    ~scoped_fd() {
-        if (fd >= 0) close(fd);
-    }
-};
-
 bool peer_id_is_zero() {
-    static const unsigned char zero[kInterfaceIdSize] = {};
-    return std::memcmp(ipv6cp_hisoptions[0].hisid.e8, zero, kInterfaceIdSize) == 0;
+    static const unsigned char zero[base::kInterfaceIdSize] = {};
+    return std::memcmp(ipv6cp_hisoptions[0].hisid.e8, zero, base::kInterfaceIdSize) == 0;
 }
 
 // Returns true once the host route request has been made (whatever its outcome).
@@ -44,7 +37,7 @@ bool add_peer_host_route(const unsigned char *prefix) {
     in6_rtmsg route{};
     std::memcpy(&route.rtmsg_dst, prefix, kPrefixHalf);
     std::memcpy(reinterpret_cast<unsigned char *>(&route.rtmsg_dst) + kPrefixHalf,
-                ipv6cp_hisoptions[0].hisid.e8, kInterfaceIdSize);
+                ipv6cp_hisoptions[0].hisid.e8, base::kInterfaceIdSize);
     route.rtmsg_type = 0;
     route.rtmsg_dst_len = kHostRouteLen;
     route.rtmsg_src_len = 0;
@@ -52,26 +45,26 @@ bool add_peer_host_route(const unsigned char *prefix) {
     route.rtmsg_info = 0;
     route.rtmsg_flags = RTF_UP | RTF_HOST;
 
-    scoped_fd sock{socket(AF_INET6, SOCK_DGRAM, 0)};
-    if (sock.fd < 0) {
+    base::unique_fd sock(socket(AF_INET6, SOCK_DGRAM, 0));
+    if (!sock) {
         syslog(LOG_INFO, "%s(): cannot open ipv6 socket", kFn);
         return false;
     }
     ifreq request{};
     std::memcpy(request.ifr_name, ifname, strnlen(ifname, sizeof request.ifr_name - 1));
-    if (ioctl(sock.fd, SIOCGIFINDEX, &request) < 0) {
+    if (ioctl(sock.get(), SIOCGIFINDEX, &request) < 0) {
         syslog(LOG_INFO, "%s(): ioctl(SIOCGIFINDEX): %m", kFn);
         syslog(LOG_INFO, "%s(): interface: %s", kFn, ifname);
         return false;
     }
     route.rtmsg_ifindex = request.ifr_ifindex;
-    if (ioctl(sock.fd, SIOCADDRT, &route) < 0) syslog(LOG_INFO, "%s(): ioctl(SIOCADDRT): %m", kFn);
+    if (ioctl(sock.get(), SIOCADDRT, &route) < 0) syslog(LOG_INFO, "%s(): ioctl(SIOCADDRT): %m", kFn);
     return true;
 }
 
 // Only a positive id is signalled: 0 or a negative id would reach a process group.
 void reload_radvd() {
-    std::FILE *f = std::fopen(DS_RADVD_PID, "r");
+    std::FILE *f = std::fopen(paths::kRadvdPid, "r");
     if (f == nullptr) return;
     int pid = 0;
     if (std::fscanf(f, "%d", &pid) != 1) pid = 0;
@@ -84,8 +77,8 @@ void reload_radvd() {
 void ds_ipv6_up(void) noexcept {
     int port = ds_get_port();
     pamutil_add_radius_ipv6_routes(ds_routes_v6, ifname);
-    if (port == DS_NO_PORT || peer_id_is_zero()) return;
-    createPortRoutes(port, DS_FAMILY_V6);
+    if (port == kNoPort || peer_id_is_zero()) return;
+    createPortRoutes(port, device::kFamilyV6);
     if (!ds_port_record_exists(port, kFn)) return;
 
     std::array<unsigned char, store::kPortSize> record{};

@@ -17,6 +17,7 @@
 #include <sys/types.h>
 #include <syslog.h>
 
+#include "base/unique_fd.h"
 #include "linkup/resolv_line.h"
 #include "platform/device.h"
 #include "plugin/handlers.h"
@@ -51,10 +52,6 @@ struct semaphore_hold {
     ~semaphore_hold() { release_semaphore(id); }
 };
 
-struct file_closer {
-    void operator()(std::FILE *f) const { std::fclose(f); }
-};
-
 // Reads whole lines of any length; getline's buffer is freed at the end.
 struct line_reader {
     std::FILE *file;
@@ -71,7 +68,7 @@ struct line_reader {
     }
 };
 
-using file_ptr = std::unique_ptr<std::FILE, file_closer>;
+using file_ptr = base::unique_file;
 
 // Returns the file at `path` opened with `flags` when it is a regular file;
 // never blocks on a FIFO or a device planted there (logged).
@@ -138,7 +135,7 @@ bool ends_without_newline(std::FILE *f) {
 }
 
 void append_new_servers(const server_list &list) {
-    file_ptr f = open_regular(DS_SYSTEM_RESOLV, O_RDWR | O_CREAT | O_APPEND, "a+");
+    file_ptr f = open_regular(paths::kSystemResolv, O_RDWR | O_CREAT | O_APPEND, "a+");
     if (!f) return;
     bool newline_owed = ends_without_newline(f.get());
     // A read is followed by a write only after a seek (ISO C's update streams).
@@ -158,7 +155,7 @@ void append_new_servers(const server_list &list) {
     if (std::fclose(f.release()) != 0 && error == 0) error = errno;
     if (!ok || error != 0) {
         errno = error;
-        syslog(LOG_ERR, "%s(): writing %s failed: %m", kFn, DS_SYSTEM_RESOLV);
+        syslog(LOG_ERR, "%s(): writing %s failed: %m", kFn, paths::kSystemResolv);
     }
 }
 
@@ -166,15 +163,15 @@ void append_new_servers(const server_list &list) {
 
 void ds_update_resolv(int port) noexcept {
     server_list list;
-    int id = get_semaphore(DS_RESOLV_SEM_KEY, DS_RESOLV_SEM_PATH);
+    int id = get_semaphore(paths::kResolvSemKey, paths::kResolvSemPath);
     if (id < 0 || wait_semaphore(id) < 0) {
         syslog(LOG_DEBUG, "%s(): get_semaphore failed, not updating resolv.conf", kFn);
         return;
     }
     semaphore_hold hold{id};
 
-    std::array<char, DS_PORT_PATH_SIZE> port_file{};
-    std::snprintf(port_file.data(), port_file.size(), DS_PORT_RESOLV_FORMAT, port);
+    std::array<char, paths::kPortPathSize> port_file{};
+    std::snprintf(port_file.data(), port_file.size(), paths::kPortResolvFormat, port);
     {
         file_ptr f = open_regular(port_file.data(), O_RDONLY, "r");
         if (!f) {
@@ -185,7 +182,7 @@ void ds_update_resolv(int port) noexcept {
     }
     if (list.count == 0) return;
 
-    if (file_ptr f = open_regular(DS_SYSTEM_RESOLV, O_RDONLY, "r")) mark_known_servers(f.get(), list);
+    if (file_ptr f = open_regular(paths::kSystemResolv, O_RDONLY, "r")) mark_known_servers(f.get(), list);
     bool any_new = false;
     for (std::size_t i = 0; i < list.count; ++i) any_new = any_new || list.entries[i].is_new;
     if (any_new) append_new_servers(list);

@@ -19,7 +19,7 @@ std::string_view next_token(std::string_view text, std::string_view separators,
 }  // namespace
 
 std::string_view ds_resolv_nameserver(std::string_view line) noexcept {
-    if (line.size() < DS_RESOLV_MIN_LINE) return {};
+    if (line.size() < kResolvMinLine) return {};
     // Lines are C texts to the tokenizer: a NUL ends them.
     line = line.substr(0, line.find('\0'));
     std::size_t end = 0;

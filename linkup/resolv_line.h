@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <string_view>
 
-inline constexpr std::size_t DS_RESOLV_MIN_LINE = 18;
+inline constexpr std::size_t kResolvMinLine = 18;
 
 // Returns the address a resolver-file line names ("nameserver ADDR"), or an
 // empty view when the line is skipped. `line` includes its newline, if any.

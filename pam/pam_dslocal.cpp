@@ -13,40 +13,22 @@
 #include <cstring>
 #include <string>
 
-#include "auth/secure_equals.h"
-#include "pam/env.h"
+#include "base/secure_equals.h"
 #include "pam/secret.h"
 #include "platform/device.h"
+#include "platform/pam_env.h"
 
 namespace {
-
-constexpr int kAuthenticLocal = 2;
-constexpr const char *kChapKeys[] = {"CHAP_ALGORITHM", "CHAP_ID", "CHAP_CHALLENGE_HEX",
-                                     "CHAP_RESPONSE_HEX"};
-
-std::string user_of(pam_handle_t *pamh) {
-    if (auto name = pamenv::get(pamh, "USER_NAME")) return *name;
-    const char *user = nullptr;
-    if (pam_get_user(pamh, &user, nullptr) == PAM_SUCCESS && user) return user;
-    return {};
-}
-
-// A request with any CHAP attribute is CHAP: its password is never compared.
-bool is_chap(pam_handle_t *pamh) {
-    for (const char *key : kChapKeys)
-        if (pam_getenv(pamh, key) != nullptr) return true;
-    return false;
-}
 
 // The database holds the password, not the response: mark that it was
 // consulted and refuse, so the plug-in checks the response itself.
 int refuse_chap(pam_handle_t *pamh, const std::string &user) {
-    auto response = pamenv::from_hex(pamenv::get(pamh, "CHAP_RESPONSE_HEX").value_or(""));
+    auto response = pam_env::decode_hex(pam_env::get(pamh, pam_env::kChapResponseHex).value_or(""));
     if (!response || response->empty()) {
         syslog(LOG_ERR, "pam_dslocal: malformed or empty CHAP response for %s; refused", user.c_str());
         return PAM_AUTH_ERR;
     }
-    pamenv::put(pamh, "ATTEMPTED_VX_LOCAL", "");
+    pam_env::put(pamh, pam_env::kAttemptedLocal, "");
     return PAM_AUTH_ERR;
 }
 
@@ -58,16 +40,17 @@ extern "C" {
 
 DS_PAM_ENTRY int pam_sm_authenticate(pam_handle_t *pamh, int, int, const char **) {
     try {
-        std::string user = user_of(pamh);
-        std::array<unsigned char, DS_USERINFO_SIZE> record{};
+        std::string user = pam_env::user_of(pamh);
+        std::array<unsigned char, device::kUserinfoSize> record{};
         if (user.empty() || getuserinfo(user.c_str(), record.data()) != 0) return PAM_USER_UNKNOWN;
-        const char *field = reinterpret_cast<const char *>(record.data() + DS_USERINFO_PASSWORD);
-        secret::string stored(field, strnlen(field, DS_USERINFO_SIZE - DS_USERINFO_PASSWORD));
+        const char *field = reinterpret_cast<const char *>(record.data() + device::kUserinfoPassword);
+        secret::string stored(field, strnlen(field, device::kUserinfoSize - device::kUserinfoPassword));
         secret::wipe(record.data(), record.size());
-        if (is_chap(pamh)) return refuse_chap(pamh, user);
-        const char *password = pam_getenv(pamh, "USER_PASSWORD");
-        if (password == nullptr || !ds_secure_equals(password, stored)) return PAM_AUTH_ERR;
-        pamenv::put(pamh, "ACCT_AUTHENTICD", std::to_string(kAuthenticLocal));
+        // A request with any CHAP attribute is CHAP: no password is compared.
+        if (pam_env::is_chap(pamh)) return refuse_chap(pamh, user);
+        const char *password = pam_getenv(pamh, pam_env::kUserPassword);
+        if (password == nullptr || !base::secure_equals(password, stored)) return PAM_AUTH_ERR;
+        pam_env::put(pamh, pam_env::kAcctAuthentic, pam_env::encode_decimal(pam_env::kAuthenticLocal));
         return PAM_SUCCESS;
     } catch (...) {
         return PAM_BUF_ERR;

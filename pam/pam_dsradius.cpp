@@ -12,10 +12,10 @@
 #include <cstring>
 #include <string>
 
-#include "pam/env.h"
-#include "pam/secret.h"
 #include "pam/radius/attrs.h"
 #include "pam/radius/client.h"
+#include "pam/secret.h"
+#include "platform/pam_env.h"
 
 namespace {
 
@@ -23,8 +23,6 @@ constexpr const char *kSessionKey = "dsradius-acct-session";
 constexpr std::size_t kSessionIdBytes = 16;
 constexpr int kChapMd5 = 5;
 constexpr const char *kPasswordPrompt = "Password: ";
-constexpr const char *kChapKeys[] = {"CHAP_ALGORITHM", "CHAP_ID", "CHAP_CHALLENGE_HEX",
-                                     "CHAP_RESPONSE_HEX"};
 
 std::optional<radius::config> configure(int argc, const char **argv) {
     std::string path = radius::kDefaultConfig;
@@ -36,13 +34,6 @@ std::optional<radius::config> configure(int argc, const char **argv) {
     return c;
 }
 
-std::string user_of(pam_handle_t *pamh) {
-    if (auto name = pamenv::get(pamh, "USER_NAME")) return *name;
-    const char *user = nullptr;
-    if (pam_get_user(pamh, &user, nullptr) == PAM_SUCCESS && user) return user;
-    return {};
-}
-
 // How the request proves the user: PAP password or CHAP response.
 struct credential {
     bool chap = false;
@@ -50,25 +41,17 @@ struct credential {
     std::string chap_password, challenge;  // CHAP: id byte + response, challenge
 };
 
-// A request with any CHAP attribute is CHAP, whatever else it holds: the peer
-// must not turn an empty CHAP response into a PAP login.
-bool is_chap(pam_handle_t *pamh) {
-    for (const char *key : kChapKeys)
-        if (pam_getenv(pamh, key) != nullptr) return true;
-    return false;
-}
-
 // Returns the CHAP credential, or nothing (logged) when it is not a CHAP-MD5 response.
 std::optional<credential> chap_credential(pam_handle_t *pamh, const std::string &user) {
-    auto algorithm = radius::counter(pamh, "CHAP_ALGORITHM");
+    auto algorithm = radius::counter(pamh, pam_env::kChapAlgorithm);
     if (!algorithm || *algorithm != kChapMd5) {
         syslog(LOG_ERR, "pam_dsradius: CHAP algorithm %s for %s is not supported (only MD5, 5)",
-               pamenv::get(pamh, "CHAP_ALGORITHM").value_or("(none)").c_str(), user.c_str());
+               pam_env::get(pamh, pam_env::kChapAlgorithm).value_or("(none)").c_str(), user.c_str());
         return std::nullopt;
     }
-    auto id = radius::counter(pamh, "CHAP_ID");
-    auto response = pamenv::from_hex(pamenv::get(pamh, "CHAP_RESPONSE_HEX").value_or(""));
-    auto challenge = pamenv::from_hex(pamenv::get(pamh, "CHAP_CHALLENGE_HEX").value_or(""));
+    auto id = radius::counter(pamh, pam_env::kChapId);
+    auto response = pam_env::decode_hex(pam_env::get(pamh, pam_env::kChapResponseHex).value_or(""));
+    auto challenge = pam_env::decode_hex(pam_env::get(pamh, pam_env::kChapChallengeHex).value_or(""));
     if (!id || !response || response->size() != radius::kChapResponseSize || !challenge ||
         challenge->empty() || challenge->size() > radius::kMaxAttrValue) {
         syslog(LOG_ERR, "pam_dsradius: malformed or empty CHAP response for %s; refused, no password sent",
@@ -85,9 +68,11 @@ std::optional<credential> chap_credential(pam_handle_t *pamh, const std::string 
 // Returns the credential, or a PAM error code when there is none to send.
 std::optional<credential> credential_of(pam_handle_t *pamh, const std::string &user, int &error) {
     error = PAM_AUTH_ERR;
-    if (is_chap(pamh)) return chap_credential(pamh, user);
+    // A request with any CHAP attribute is CHAP, whatever else it holds: the
+    // peer must not turn an empty CHAP response into a PAP login.
+    if (pam_env::is_chap(pamh)) return chap_credential(pamh, user);
     credential c;
-    if (const char *password = pam_getenv(pamh, "USER_PASSWORD")) {
+    if (const char *password = pam_getenv(pamh, pam_env::kUserPassword)) {
         c.password.assign(password);
         return c;
     }
@@ -113,7 +98,7 @@ std::optional<radius::authenticator> random_authenticator() {
 }
 
 int authenticate(pam_handle_t *pamh, const radius::config &cfg) {
-    std::string user = user_of(pamh);
+    std::string user = pam_env::user_of(pamh);
     if (user.empty()) return PAM_USER_UNKNOWN;
     if (!radius::user_name_fits(user)) return PAM_AUTH_ERR;
     int error = PAM_AUTH_ERR;
@@ -171,11 +156,11 @@ void free_session(pam_handle_t *, void *data, int) { delete static_cast<std::str
 std::optional<std::string> new_session_id() {
     unsigned char bytes[kSessionIdBytes] = {};
     if (!radius::random_bytes(bytes, sizeof bytes)) return std::nullopt;
-    return pamenv::to_hex(std::string_view(reinterpret_cast<char *>(bytes), sizeof bytes));
+    return pam_env::encode_hex(std::string_view(reinterpret_cast<char *>(bytes), sizeof bytes));
 }
 
 int account(pam_handle_t *pamh, const radius::config &cfg, uint32_t status, const std::string &session_id) {
-    std::string user = user_of(pamh);
+    std::string user = pam_env::user_of(pamh);
     auto build = [&](const radius::server &s, const sockaddr_storage &local, uint8_t id,
                      unsigned delay) -> std::optional<radius::request_bytes> {
         radius::packet p;
@@ -184,15 +169,16 @@ int account(pam_handle_t *pamh, const radius::config &cfg, uint32_t status, cons
         if (!radius::add_user_attributes(pamh, cfg, user, local, p)) return std::nullopt;
         p.add_u32(radius::acct_status_type, status);
         p.add(radius::acct_session_id, session_id);
-        if (auto authentic = radius::counter(pamh, "ACCT_AUTHENTICD")) p.add_u32(radius::acct_authentic, *authentic);
+        if (auto authentic = radius::counter(pamh, pam_env::kAcctAuthentic))
+            p.add_u32(radius::acct_authentic, *authentic);
         radius::add_classes(pamh, p);
         if (status == radius::kAcctStop) {
             struct numeric { const char *key; uint8_t type; };
-            for (numeric n : {numeric{"ACCT_SESSION_TIME", radius::acct_session_time},
-                              numeric{"ACCT_INPUT_OCTETS", radius::acct_input_octets},
-                              numeric{"ACCT_OUTPUT_OCTETS", radius::acct_output_octets},
-                              numeric{"ACCT_INPUT_PACKETS", radius::acct_input_packets},
-                              numeric{"ACCT_OUTPUT_PACKETS", radius::acct_output_packets}})
+            for (numeric n : {numeric{pam_env::kAcctSessionTime, radius::acct_session_time},
+                              numeric{pam_env::kAcctInputOctets, radius::acct_input_octets},
+                              numeric{pam_env::kAcctOutputOctets, radius::acct_output_octets},
+                              numeric{pam_env::kAcctInputPackets, radius::acct_input_packets},
+                              numeric{pam_env::kAcctOutputPackets, radius::acct_output_packets}})
                 if (auto v = radius::counter(pamh, n.key)) p.add_u32(n.type, *v);
         }
         p.add_u32(radius::acct_delay_time, delay);

@@ -9,23 +9,28 @@
 #include <security/pam_appl.h>
 #include <sys/types.h>
 
+#include "base/addr.h"
 #include "platform/store.h"
 
 #define DS_DEVICE_API extern "C" __attribute__((visibility("default")))
 
-inline constexpr int DS_ALERT_SUCCESS = 6;
-inline constexpr int DS_ALERT_FAILURE = 5;
-inline constexpr std::size_t DS_ALERT_TEXT_SIZE = 256;
+namespace device {
+
+inline constexpr int kAlertSuccess = 6;
+inline constexpr int kAlertFailure = 5;
+inline constexpr std::size_t kAlertTextSize = 256;
 
 // getuserinfo() record: the caller reserves this much; the password is a
-// NUL-terminated text from byte DS_USERINFO_PASSWORD.
-inline constexpr std::size_t DS_USERINFO_SIZE = 724;
-inline constexpr std::size_t DS_USERINFO_PASSWORD = 18;
+// NUL-terminated text from byte kUserinfoPassword.
+inline constexpr std::size_t kUserinfoSize = 724;
+inline constexpr std::size_t kUserinfoPassword = 18;
 
-inline constexpr std::size_t DS_DYNDNS_SSL_BLOCK_SIZE = 551;
+inline constexpr std::size_t kDyndnsSslBlockSize = 551;
 
-inline constexpr int DS_FAMILY_V4 = 4;
-inline constexpr int DS_FAMILY_V6 = 6;
+inline constexpr int kFamilyV4 = 4;
+inline constexpr int kFamilyV6 = 6;
+
+}  // namespace device
 
 // Opaque multi-valued PAM environment attribute.
 typedef struct pamutil_string_list pamutil_string_list;
@@ -73,9 +78,8 @@ DS_DEVICE_API int pamutil_add_radius_ipv6_routes(const pamutil_string_list *list
                                                  const char *ifname);
 
 inline int ds_addr_is_v4zero(const unsigned char *addr) {
-    static const unsigned char mapped_zero[store::kAddrSize] = {0, 0, 0, 0, 0, 0, 0, 0,
-                                                                0, 0, 0xff, 0xff, 0, 0, 0, 0};
-    return std::memcmp(addr, mapped_zero, store::kAddrSize) == 0;
+    static const unsigned char zero[base::kIpv4Size] = {};
+    return base::is_v4_mapped(addr) && std::memcmp(addr + base::kV4MappedOffset, zero, base::kIpv4Size) == 0;
 }
 
 inline int ds_addr_is_v6zero(const unsigned char *addr) {

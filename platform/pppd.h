@@ -8,16 +8,19 @@
 #include <cstdint>
 #include <sys/types.h>
 
+namespace pppd {
+inline constexpr std::size_t kIfnameSize = 32;
+inline constexpr std::size_t kPathSize = 4096;
+inline constexpr std::size_t kEpdiscMax = 20;
+inline constexpr int kChapMessageSpace = 256;  // the message buffer of chap_verify_hook
+inline constexpr int kChapMd5 = 5;             // chap_digest_type code of MD5
+}  // namespace pppd
+
 extern "C" {
 
 // The daemon's `bool` is an unsigned char.
 typedef unsigned char pppd_bool;
 
-inline constexpr std::size_t PPPD_IFNAME_SIZE = 32;
-inline constexpr std::size_t PPPD_PATH_SIZE = 4096;
-inline constexpr std::size_t PPPD_EPDISC_MAX = 20;
-inline constexpr int PPPD_CHAP_MESSAGE_SPACE = 256;
-inline constexpr int PPPD_CHAP_MD5 = 5;
 
 struct wordlist {
     struct wordlist *next;
@@ -41,7 +44,7 @@ typedef union {
 struct epdisc {
     unsigned char disc_class;  // `class` in the daemon's sources
     unsigned char length;
-    unsigned char value[PPPD_EPDISC_MAX];
+    unsigned char value[pppd::kEpdiscMax];
 };
 
 typedef struct lcp_options {
@@ -114,9 +117,17 @@ typedef struct cbcp_state {
     char *us_number;  // heap-allocated; the daemon frees it with free()
 } cbcp_state;
 
-inline constexpr u_char CBCP_ALLOW_NONE_AND_ADMIN = (1u << 1) | (1u << 3);
-inline constexpr u_char CBCP_ALLOW_NONE_AND_USER = (1u << 1) | (1u << 2);
-inline constexpr u_char CBCP_ALLOW_NONE = (1u << 1);
+}  // extern "C"
+
+// cbcp_state's allowed set: bit n for CBCP type n (1 none, 2 user's number,
+// 3 administrator's number).
+namespace pppd {
+inline constexpr u_char kCbcpAllowNoneAndAdmin = (1u << 1) | (1u << 3);
+inline constexpr u_char kCbcpAllowNoneAndUser = (1u << 1) | (1u << 2);
+inline constexpr u_char kCbcpAllowNone = (1u << 1);
+}  // namespace pppd
+
+extern "C" {
 
 struct chap_digest_type {
     int code;
@@ -161,9 +172,9 @@ extern struct notifier *ip_up_notifier;
 extern struct notifier *ip_down_notifier;
 void add_notifier(struct notifier **chain, notify_func func, void *arg);
 
-extern char ifname[PPPD_IFNAME_SIZE];
-extern char devnam[PPPD_PATH_SIZE];
-extern char linkname[PPPD_PATH_SIZE];
+extern char ifname[pppd::kIfnameSize];
+extern char devnam[pppd::kPathSize];
+extern char linkname[pppd::kPathSize];
 extern int maxconnect;
 extern int idle_time_limit;
 extern struct pppd_stats link_stats;

@@ -5,13 +5,12 @@
 
 #include <cstddef>
 
+#include "base/addr.h"
+
 namespace store {
 
-// Every address is 16 bytes in IPv6 form; IPv4 as ::ffff:a.b.c.d.
-inline constexpr std::size_t kAddrSize = 16;
-inline constexpr std::size_t kV4MappedPrefixZeros = 10;
-inline constexpr std::size_t kV4MappedPrefixSize = 12;
-inline constexpr std::size_t kV4Offset = 12;
+// Every address is 16 bytes in IPv6 form; IPv4 in the IPv4-mapped form.
+inline constexpr std::size_t kAddrSize = base::kIpv6Size;
 inline constexpr unsigned kV4PrefixBase = 96;  // stored prefix = 96 + IPv4 prefix
 inline constexpr unsigned kMaxPrefix = 128;
 

@@ -4,18 +4,22 @@
 
 #include <cstddef>
 
-inline constexpr const char *DS_PAP_SECRETS = "/etc/ppp/pap-secrets";
-inline constexpr const char *DS_CHAP_SECRETS = "/etc/ppp/chap-secrets";
-inline constexpr const char *DS_MARKER_FORMAT = "/var/run/ppp-%s.ipup";
-inline constexpr std::size_t DS_MARKER_PATH_SIZE = 80;
-inline constexpr const char *DS_RADVD_PID = "/var/run/radvd.pid";
-inline constexpr const char *DS_PORT_RESOLV_FORMAT = "/etc/ppp/resolv.conf%d";
-inline constexpr const char *DS_SYSTEM_RESOLV = "/etc/resolv.conf";
-inline constexpr const char *DS_DYNDNS_CFG_FORMAT = "/etc/ppp/dyndns.cfg%d";
-inline constexpr const char *DS_DYNDNS_STATS_FORMAT = "/etc/ppp/dyndns.stats%d";
-inline constexpr const char *DS_DYNDNS_SSL_FORMAT = "/etc/ppp/dyndns.ssl%d";
-inline constexpr const char *DS_DYNDNS_SSLOPT_FORMAT = "/etc/ppp/dyndns.sslopt%d";
+namespace paths {
+
+inline constexpr const char *kPapSecrets = "/etc/ppp/pap-secrets";
+inline constexpr const char *kChapSecrets = "/etc/ppp/chap-secrets";
+inline constexpr const char *kMarkerFormat = "/var/run/ppp-%s.ipup";
+inline constexpr std::size_t kMarkerPathSize = 80;
+inline constexpr const char *kRadvdPid = "/var/run/radvd.pid";
+inline constexpr const char *kPortResolvFormat = "/etc/ppp/resolv.conf%d";
+inline constexpr const char *kSystemResolv = "/etc/resolv.conf";
+inline constexpr const char *kDyndnsCfgFormat = "/etc/ppp/dyndns.cfg%d";
+inline constexpr const char *kDyndnsStatsFormat = "/etc/ppp/dyndns.stats%d";
+inline constexpr const char *kDyndnsSslFormat = "/etc/ppp/dyndns.ssl%d";
+inline constexpr const char *kDyndnsSsloptFormat = "/etc/ppp/dyndns.sslopt%d";
 // Room for any of the per-port paths above with a full-width int.
-inline constexpr std::size_t DS_PORT_PATH_SIZE = 64;
-inline constexpr const char *DS_RESOLV_SEM_PATH = "/tmp/psema4";
-inline constexpr int DS_RESOLV_SEM_KEY = 14;
+inline constexpr std::size_t kPortPathSize = 64;
+inline constexpr const char *kResolvSemPath = "/tmp/psema4";
+inline constexpr int kResolvSemKey = 14;
+
+}  // namespace paths

@@ -24,9 +24,9 @@ int ds_have_secrets(void) noexcept { return 1; }
 // A readable secrets file means the daemon verifies that protocol itself.
 void plugin_init(void) noexcept {
     pap_check_hook = ds_have_secrets;
-    if (!secrets_file_readable(DS_PAP_SECRETS)) pap_auth_hook = ds_pap_auth;
+    if (!secrets_file_readable(paths::kPapSecrets)) pap_auth_hook = ds_pap_auth;
     chap_check_hook = ds_have_secrets;
-    if (!secrets_file_readable(DS_CHAP_SECRETS)) chap_verify_hook = ds_chap_auth;
+    if (!secrets_file_readable(paths::kChapSecrets)) chap_verify_hook = ds_chap_auth;
     ip_choose_hook = ds_ip_choose;
     allowed_address_hook = ds_allowed_address;
     cbcp_init_hook = ds_cbcp_init;

@@ -26,7 +26,7 @@ constexpr const char *kPortVariable = "PORT";
 
 int ds_get_port() noexcept {
     const char *value = std::getenv(kPortVariable);
-    if (value == nullptr) return DS_NO_PORT;
+    if (value == nullptr) return kNoPort;
     // As atoi reads it (leading digits, no digits is 0), but clamped.
     long port = std::strtol(value, nullptr, 10);
     if (port > INT_MAX) return INT_MAX;

@@ -30,9 +30,9 @@ extern pamutil_string_list *ds_class_list;
 extern pid_t ds_dyndns_pid;
 extern int ds_dyndns_pidfd;
 
-inline constexpr int DS_NO_PORT = -1;
+inline constexpr int kNoPort = -1;
 
-// Returns the 0-based port index from "PORT", or DS_NO_PORT when unset.
+// Returns the 0-based port index from "PORT", or kNoPort when unset.
 int ds_get_port() noexcept;
 
 // Returns whether the store holds a record for `port`; logs (naming `fn`)

@@ -23,7 +23,7 @@
 #include <deque>
 #include <string>
 
-#include "pam/env.h"
+#include "platform/pam_env.h"
 #include "tests/radius_reply.h"
 
 namespace {
@@ -63,7 +63,7 @@ void log_request(const char *path, const uint8_t *request, std::size_t size) {
     if (std::FILE *f = std::fopen(path, "a")) {
         std::fprintf(f, "id=%u delay=%s nas=%s password=%s packet=%s\n", request[1], delay.c_str(), nas.c_str(),
                      password.c_str(),
-                     pamenv::to_hex(std::string_view(reinterpret_cast<char *>(digest.data()), digest.size())).c_str());
+                     pam_env::encode_hex(std::string_view(reinterpret_cast<char *>(digest.data()), digest.size())).c_str());
         std::fclose(f);
     }
 }

@@ -26,7 +26,7 @@ bool add_user_attributes(pam_handle_t *pamh, const config &c, const std::string 
 // Moves the authorization in an Access-Accept into the environment.
 void apply_accept(pam_handle_t *pamh, const packet &accept);
 
-// Adds every Class the environment's CLASS_VX_ENCODED list holds.
+// Adds every Class the environment's Class list holds.
 void add_classes(pam_handle_t *pamh, packet &p);
 
 // Returns an environment counter put with "%d" as the unsigned 32-bit value it was.

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: BSD-3-Clause
 #include "pam/radius/client.h"
 
+#include "base/unique_fd.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -17,21 +19,6 @@ namespace {
 
 using clock = std::chrono::steady_clock;
 constexpr int kNoSocket = -1;
-
-// One socket per server, each kept open until the exchange ends so that a
-// late reply to an earlier server's try is still heard.
-struct server_sockets {
-    std::vector<int> fds;
-    explicit server_sockets(std::size_t n) : fds(n, kNoSocket) {}
-    ~server_sockets() {
-        for (int fd : fds)
-            if (fd != kNoSocket) close(fd);
-    }
-    void drop(std::size_t server) {
-        if (fds[server] != kNoSocket) close(fds[server]);
-        fds[server] = kNoSocket;
-    }
-};
 
 // A request on the wire: which server, and what its replies must answer.
 struct sent_try {
@@ -98,7 +85,7 @@ public:
                 syslog(LOG_ERR, "pam_dsradius: cannot reach server %s: %m", s.address.c_str());
                 continue;
             }
-            sockets_.fds[si] = fd;
+            sockets_[si].reset(fd);
             std::optional<request_bytes> request;
             bool refused = false;
             for (unsigned attempt = 0; attempt <= s.retries && !refused; ++attempt) {
@@ -146,9 +133,9 @@ private:
             if (left.count() <= 0) return false;
             std::vector<pollfd> polled;
             std::vector<std::size_t> owners;
-            for (std::size_t si = 0; si < sockets_.fds.size(); ++si) {
-                if (sockets_.fds[si] == kNoSocket) continue;
-                polled.push_back({sockets_.fds[si], POLLIN, 0});
+            for (std::size_t si = 0; si < sockets_.size(); ++si) {
+                if (!sockets_[si]) continue;
+                polled.push_back({sockets_[si].get(), POLLIN, 0});
                 owners.push_back(si);
             }
             int ready = poll(polled.data(), polled.size(), static_cast<int>(left.count()));
@@ -162,7 +149,7 @@ private:
                 if (got < 0) {
                     if (errno != ECONNREFUSED) continue;
                     if (si == current) return true;
-                    sockets_.drop(si);
+                    sockets_[si].reset();
                     continue;
                 }
                 judge(si, reply, static_cast<std::size_t>(got));
@@ -201,7 +188,9 @@ private:
 
     const config &c_;
     service kind_;
-    server_sockets sockets_;
+    // One socket per server, each kept open until the exchange ends so that a
+    // late reply to an earlier server's try is still heard.
+    std::vector<base::unique_fd> sockets_;
     bool require_ma_;
     std::vector<sent_try> tries_;
     clock::time_point sent_;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: BSD-3-Clause
 #include "pam/radius/config.h"
 
+#include "base/unique_fd.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -48,10 +50,7 @@ std::optional<secret::string> read_secret(const std::string &path, std::string &
         error = "secret file " + quoted(path) + " cannot be opened: " + std::strerror(errno);
         return std::nullopt;
     }
-    struct closer {
-        int fd;
-        ~closer() { close(fd); }
-    } closing{fd};
+    base::unique_fd closing(fd);
     struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         error = "secret file " + quoted(path) + " is not a regular file";

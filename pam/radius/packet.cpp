@@ -9,8 +9,8 @@
 #include <syslog.h>
 
 #include <cstring>
-#include <memory>
 
+#include "base/md5.h"
 #include "pam/secret.h"
 
 namespace radius {
@@ -41,10 +41,6 @@ void crypto_failed(const char *step) {
     syslog(LOG_ERR, "pam_dsradius: %s failed (%s); no request is sent and no reply trusted", step,
            reason);
 }
-
-struct md_ctx_free {
-    void operator()(EVP_MD_CTX *ctx) const { EVP_MD_CTX_free(ctx); }
-};
 
 // Returns the wire form with the authenticator in `p`, or nothing when too long.
 std::optional<std::vector<uint8_t>> serialize(const packet &p) {
@@ -112,28 +108,12 @@ bool random_bytes(void *out, std::size_t size) {
 }
 
 std::optional<authenticator> md5(std::initializer_list<std::string_view> parts) {
-    std::unique_ptr<EVP_MD_CTX, md_ctx_free> ctx(EVP_MD_CTX_new());
-    if (!ctx) {
-        crypto_failed("EVP_MD_CTX_new");
+    base::md5_result r = base::md5(parts);
+    if (r.failed_call != nullptr) {
+        crypto_failed(r.failed_call);
         return std::nullopt;
     }
-    if (EVP_DigestInit_ex(ctx.get(), EVP_md5(), nullptr) != 1) {
-        crypto_failed("EVP_DigestInit_ex(MD5)");
-        return std::nullopt;
-    }
-    for (std::string_view part : parts) {
-        if (EVP_DigestUpdate(ctx.get(), part.data(), part.size()) != 1) {
-            crypto_failed("EVP_DigestUpdate(MD5)");
-            return std::nullopt;
-        }
-    }
-    authenticator digest{};
-    unsigned len = 0;
-    if (EVP_DigestFinal_ex(ctx.get(), digest.data(), &len) != 1 || len != digest.size()) {
-        crypto_failed("EVP_DigestFinal_ex(MD5)");
-        return std::nullopt;
-    }
-    return digest;
+    return r.digest;
 }
 
 std::optional<authenticator> hmac_md5(std::string_view key, const uint8_t *data, std::size_t size) {

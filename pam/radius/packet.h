@@ -14,11 +14,13 @@
 #include <string_view>
 #include <vector>
 
+#include "base/md5.h"
+
 namespace radius {
 
 inline constexpr std::size_t kHeaderSize = 20;
 inline constexpr std::size_t kMaxPacket = 4096;
-inline constexpr std::size_t kAuthenticatorSize = 16;
+inline constexpr std::size_t kAuthenticatorSize = base::kMd5Size;
 inline constexpr std::size_t kAttrHeader = 2;
 inline constexpr std::size_t kMaxAttrValue = 253;
 inline constexpr std::size_t kMaxPassword = 128;
@@ -48,7 +50,7 @@ inline constexpr uint32_t kServiceCallbackFramed = 4;
 inline constexpr uint32_t kAcctStart = 1;
 inline constexpr uint32_t kAcctStop = 2;
 
-using authenticator = std::array<uint8_t, kAuthenticatorSize>;
+using authenticator = base::md5_digest;
 
 struct attribute {
     uint8_t type;

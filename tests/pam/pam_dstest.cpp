@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
-#include "pam/env.h"
-#include "tools/pppd-sim/chap_md5.h"
+#include "base/md5.h"
+#include "platform/pam_env.h"
 
 namespace {
 
@@ -109,10 +109,11 @@ void record_call(pam_handle_t *pamh, const script &s, const char *call, int rc) 
 }
 
 std::string md5_hex(int id, const std::string &secret, const std::string &challenge_hex) {
-    std::string challenge = pamenv::from_hex(challenge_hex).value_or("");
-    auto digest = chap_md5(id, secret, reinterpret_cast<const unsigned char *>(challenge.data()),
+    std::string challenge = pam_env::decode_hex(challenge_hex).value_or("");
+    auto digest = base::chap_md5(id, secret, reinterpret_cast<const unsigned char *>(challenge.data()),
                            challenge.size());
-    return pamenv::to_hex(std::string_view(reinterpret_cast<const char *>(digest.data()), digest.size()));
+    return pam_env::encode_hex(
+        std::string_view(reinterpret_cast<const char *>(digest.digest.data()), digest.digest.size()));
 }
 
 // Asks the scripted questions; returns the answers ("(null)" for none).
@@ -148,14 +149,14 @@ bool password_matches(pam_handle_t *pamh, const script &s,
                       const std::vector<std::string> &answers) {
     std::string wanted = s.get("password");
     if (wanted.empty()) return true;
-    const char *response = pam_getenv(pamh, "CHAP_RESPONSE_HEX");
+    const char *response = pam_getenv(pamh, pam_env::kChapResponseHex);
     if (response != nullptr && *response) {
-        const char *challenge = pam_getenv(pamh, "CHAP_CHALLENGE_HEX");
-        const char *id = pam_getenv(pamh, "CHAP_ID");
+        const char *challenge = pam_getenv(pamh, pam_env::kChapChallengeHex);
+        const char *id = pam_getenv(pamh, pam_env::kChapId);
         std::string expected = md5_hex(id ? std::atoi(id) : 0, wanted, challenge ? challenge : "");
         return expected == response;
     }
-    const char *password = pam_getenv(pamh, "USER_PASSWORD");
+    const char *password = pam_getenv(pamh, pam_env::kUserPassword);
     if (password != nullptr && wanted == password) return true;
     for (const auto &a : answers)
         if (a == wanted) return true;
@@ -175,7 +176,7 @@ PAM_EXTERN int pam_sm_authenticate(pam_handle_t *pamh, int, int argc, const char
     if (rc == PAM_SUCCESS) {
         for (const auto &kv : s.all("put")) pam_putenv(pamh, kv.c_str());
     } else if (s.get("attempted_local") == "1") {
-        pam_putenv(pamh, "ATTEMPTED_VX_LOCAL=");
+        pam_env::put(pamh, pam_env::kAttemptedLocal, "");
     }
     record_call(pamh, s, "authenticate", rc);
     return rc;

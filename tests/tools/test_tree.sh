@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: BSD-3-Clause
-# Rules the whole source tree keeps: every source file names its licence.
+# Rules the whole source tree keeps: every source file names its licence;
+# the PAM environment's keys are spelled only in their contract; the PAM
+# modules include nothing of the plug-in.
 set -uo pipefail
 SOURCE=${DSPPP_SOURCE:?DSPPP_SOURCE must name the source directory}
 source "$SOURCE/tests/e2e/assert.sh"
@@ -16,4 +18,15 @@ missing=$(while read -r f; do grep -q 'SPDX-License-Identifier: BSD-3-Clause' "$
 expect_eq "every source file carries the SPDX licence line" "$missing" ""
 expect_contains "the licence text is at the root" "$(cat LICENSE)" "BSD 3-Clause License"
 expect_contains "the Debian copyright file names it" "$(cat docs/copyright)" "License: BSD-3-Clause"
+# The contract between plug-in and modules is platform/pam_env.h: no key is
+# spelled in quotes anywhere else in product code, the test module, the
+# fuzzers or the benchmark (unit tests, shell tests and documents may).
+keys=$(grep -oE '= "[A-Z][A-Z0-9_]+";' platform/pam_env.h | tr -d '=";' | tr -d ' ')
+expect_eq "the contract names its 29 keys" "$(wc -w <<<"$keys")" "29"
+code=$(grep -E '^(auth|acct|linkup|plugin|pam|device|tools|platform|base|bench|fuzz|tests/pam)/.*\.(cpp|h)$' <<<"$files" |
+       grep -v '^platform/pam_env.h$')
+spelled=$(for k in $keys; do grep -nF "\"$k" $code; done)
+expect_eq "no key is spelled outside platform/pam_env.h" "$spelled" ""
+expect_eq "pam/ includes nothing of the plug-in" \
+    "$(grep -nE '#include "(auth|acct|linkup|plugin)/' $(grep '^pam/' <<<"$files"))" ""
 finish

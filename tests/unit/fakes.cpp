@@ -52,8 +52,8 @@ int send_auth_alert(int, int kind, const char *text) {
 int getuserinfo(const char *name, void *record) {
     auto it = dev.users.find(name);
     if (it == dev.users.end()) return 1;
-    std::memset(record, 0, DS_USERINFO_SIZE);
-    std::memcpy(static_cast<char *>(record) + DS_USERINFO_PASSWORD, it->second.c_str(),
+    std::memset(record, 0, device::kUserinfoSize);
+    std::memcpy(static_cast<char *>(record) + device::kUserinfoPassword, it->second.c_str(),
                 it->second.size() + 1);
     return 0;
 }
@@ -67,7 +67,7 @@ int release_semaphore(int) {
     return 0;
 }
 int get_dyndns_ssl_config(unsigned char *block) {
-    std::memset(block, 0xab, DS_DYNDNS_SSL_BLOCK_SIZE);
+    std::memset(block, 0xab, device::kDyndnsSslBlockSize);
     return dev.ssl_result;
 }
 int createPortRoutes(int port, int family) {

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "device/string_list.h"
+#include "platform/pam_env.h"
 #include "plugin/handlers.h"
 #include "plugin/state.h"
 #include "tests/unit/fakes.h"
@@ -36,7 +37,7 @@ struct Acct : ::testing::Test {
 
 TEST_F(Acct, SessionCarriesUserClassAndCounters) {
     setenv("PORT", "4", 1);
-    std::string classes = "CLASS_VX_ENCODED=" + ds_encode_string_list({"c1", "c2"});
+    std::string classes = "CLASS_VX_ENCODED=" + pam_env::encode_list({"c1", "c2"});
     authenticate({"ppp.put ACCT_AUTHENTICD=2", "ppp.put " + classes});
     pam_handle_t *authentication = ds_pamh;
     ds_acct_start(nullptr, 0);
@@ -52,7 +53,7 @@ TEST_F(Acct, SessionCarriesUserClassAndCounters) {
     EXPECT_EQ(env["NAS_PORT"], "5");
     EXPECT_EQ(env["NAS_PORT_TYPE"], "0");
     EXPECT_EQ(env["ACCT_AUTHENTICD"], "2");
-    EXPECT_EQ(env["CLASS_VX_ENCODED"], ds_encode_string_list({"c1", "c2"}));
+    EXPECT_EQ(env["CLASS_VX_ENCODED"], pam_env::encode_list({"c1", "c2"}));
     EXPECT_EQ(env.count("USER_PASSWORD"), 0u);
 
     daemon_fake.stats_at_down = {3000000000u, 42, 7, 8};
@@ -66,7 +67,7 @@ TEST_F(Acct, SessionCarriesUserClassAndCounters) {
     EXPECT_EQ(env["ACCT_SESSION_TIME"], "61");
     EXPECT_EQ(env["ACCT_INPUT_PACKETS"], "7");
     EXPECT_EQ(env["ACCT_OUTPUT_PACKETS"], "8");
-    EXPECT_EQ(env["CLASS_VX_ENCODED"], ds_encode_string_list({"c1", "c2"}));
+    EXPECT_EQ(env["CLASS_VX_ENCODED"], pam_env::encode_list({"c1", "c2"}));
     EXPECT_EQ(close->id, open->id);
     EXPECT_EQ(ds_pamh, nullptr);
     EXPECT_EQ(ds_pamh_holds, ds_transaction::none);

@@ -9,6 +9,7 @@
 
 #include "auth/attrs.h"
 #include "device/string_list.h"
+#include "platform/pam_env.h"
 #include "plugin/handlers.h"
 #include "plugin/state.h"
 #include "tests/unit/fakes.h"
@@ -78,10 +79,10 @@ TEST_F(Authz, ScalarsChangeOnlyWhenPresent) {
 }
 
 TEST_F(Authz, ListsAreReplacedOrEmptied) {
-    std::string routes = "FRAMED_ROUTE=" + ds_encode_string_list({"10.1.0.0/16 0.0.0.0",
+    std::string routes = "FRAMED_ROUTE=" + pam_env::encode_list({"10.1.0.0/16 0.0.0.0",
                                                                   "10.2.0.0/16 10.0.0.9 5"});
-    std::string classes = "CLASS_VX_ENCODED=" + ds_encode_string_list({"0a0b"});
-    apply({routes, classes, "FRAMED_IPV6_ROUTE=" + ds_encode_string_list({"2001:db8::/32 ::"})});
+    std::string classes = "CLASS_VX_ENCODED=" + pam_env::encode_list({"0a0b"});
+    apply({routes, classes, "FRAMED_IPV6_ROUTE=" + pam_env::encode_list({"2001:db8::/32 ::"})});
     EXPECT_EQ(pamutil_string_list_count(ds_routes_v4), 2);
     EXPECT_STREQ(pamutil_string_list_at(ds_routes_v4, 1), "10.2.0.0/16 10.0.0.9 5");
     EXPECT_EQ(pamutil_string_list_count(ds_routes_v6), 1);

@@ -31,12 +31,12 @@ int fake_verify(int, char *, unsigned char *secret, int secret_len, unsigned cha
     return ok;
 }
 
-chap_digest_type digest = {PPPD_CHAP_MD5, nullptr, fake_verify, nullptr, nullptr, nullptr,
+chap_digest_type digest = {pppd::kChapMd5, nullptr, fake_verify, nullptr, nullptr, nullptr,
                            nullptr};
 
 struct Chap : ::testing::Test {
     std::vector<unsigned char> challenge, response;
-    unsigned char message[PPPD_CHAP_MESSAGE_SPACE];
+    unsigned char message[pppd::kChapMessageSpace];
 
     void SetUp() override {
         reset_all();
@@ -54,7 +54,7 @@ struct Chap : ::testing::Test {
         response.assign(1, static_cast<unsigned char>(bytes.size()));
         response.insert(response.end(), bytes.begin(), bytes.end());
     }
-    int auth(const char *name, int space = PPPD_CHAP_MESSAGE_SPACE) {
+    int auth(const char *name, int space = pppd::kChapMessageSpace) {
         std::snprintf(reinterpret_cast<char *>(message), sizeof message, "%s", kUntouched);
         return ds_chap_auth(const_cast<char *>(name), const_cast<char *>("server"), 9, &digest,
                             challenge.data(), response.data(), message, space);

@@ -121,15 +121,15 @@ TEST_F(Core, PutsRefuseTextsThatDoNotFitWithoutTruncating) {
     EXPECT_EQ(ds_pam_putenv_int(pamh, "NEGATIVE", -5), PAM_SUCCESS);
     EXPECT_STREQ(pam_getenv(pamh, "NEGATIVE"), "-5");
     // "K=" plus the value must stay below 1024 bytes with the terminator.
-    std::string fits(DS_ATTR_TEXT_BUFFER - 3, 'v');
+    std::string fits(kAttrTextBuffer - 3, 'v');
     EXPECT_EQ(ds_pam_putenv_str(pamh, "K", fits.c_str()), PAM_SUCCESS);
     EXPECT_EQ(ds_pam_putenv_str(pamh, "K", (fits + "w").c_str()), PAM_BUF_ERR);
     EXPECT_EQ(std::string(pam_getenv(pamh, "K")), fits);
-    std::string long_name(DS_ATTR_INT_BUFFER, 'N');
+    std::string long_name(kAttrIntBuffer, 'N');
     EXPECT_EQ(ds_pam_putenv_int(pamh, long_name.c_str(), 1), PAM_BUF_ERR);
     EXPECT_EQ(pam_getenv(pamh, long_name.c_str()), nullptr);
     // A password that does not fit is not put, and the put reports it.
-    std::string huge(DS_ATTR_TEXT_BUFFER, 'p');
+    std::string huge(kAttrTextBuffer, 'p');
     EXPECT_EQ(ds_set_auth_attrs(pamh, "bob", huge.c_str(), 0), 0);
     EXPECT_EQ(pam_getenv(pamh, "USER_PASSWORD"), nullptr);
     pam_end(pamh, PAM_SUCCESS);

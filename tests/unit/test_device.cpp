@@ -20,6 +20,7 @@
 
 #include "device/ssl_block.h"
 #include "device/string_list.h"
+#include "platform/pam_env.h"
 #include "platform/device.h"
 #include "tests/unit/log_capture.h"
 
@@ -66,11 +67,11 @@ TEST_F(Device, StoreReadsAreBoundedAndFresh) {
 }
 
 TEST_F(Device, LocalUsersNeedAPrivateFile) {
-    unsigned char record[DS_USERINFO_SIZE];
+    unsigned char record[device::kUserinfoSize];
     EXPECT_NE(getuserinfo("alice", record), 0);
     write("users", "bob:x\nalice:pa:ss\n");
     ASSERT_EQ(getuserinfo("alice", record), 0);
-    EXPECT_STREQ(reinterpret_cast<char *>(record + DS_USERINFO_PASSWORD), "pa:ss");
+    EXPECT_STREQ(reinterpret_cast<char *>(record + device::kUserinfoPassword), "pa:ss");
     EXPECT_NE(getuserinfo("carol", record), 0);
     EXPECT_NE(getuserinfo("ali", record), 0);
     write("users", "alice:pw\n", 0644);
@@ -86,7 +87,7 @@ TEST_F(Device, HexIsLowerCaseWithoutTerminator) {
 }
 
 TEST_F(Device, SslSettingsFillTheBlock) {
-    unsigned char block[DS_DYNDNS_SSL_BLOCK_SIZE];
+    unsigned char block[device::kDyndnsSslBlockSize];
     EXPECT_NE(get_dyndns_ssl_config(block), 0);
     write("dyndns-ssl.conf", "# comment\nverify_peer=1\nca_file=/etc/ssl/ca.pem\n");
     ASSERT_EQ(get_dyndns_ssl_config(block), 0);
@@ -217,7 +218,7 @@ TEST_F(Device, PlantedDeviceFilesNeitherBlockNorLeak) {
     EXPECT_LT(reprom(buf, 4, 0), 0);
     EXPECT_TRUE(logged_contains(LOG_ERR, "is not a regular file"));
     ASSERT_EQ(mkfifo((dir + "/users").c_str(), 0600), 0);
-    unsigned char record[DS_USERINFO_SIZE];
+    unsigned char record[device::kUserinfoSize];
     EXPECT_LT(getuserinfo("alice", record), 0);
 }
 
@@ -255,12 +256,12 @@ TEST_F(Device, StringListsRoundTripThroughPam) {
 TEST(StringListEncoding, RejectsMalformedText) {
     for (const char *bad : {"", "x", "1", "2:a", "1:a,b", "1:%4", "1:%zz", "1:%00", "0:x",
                             "-1:", "99999999999999999999:a", "1:a\tb", "1:\x7f"})
-        EXPECT_FALSE(ds_decode_string_list(bad).has_value()) << bad;
+        EXPECT_FALSE(pam_env::decode_list(bad).has_value()) << bad;
     // Found by fuzzing: raw control bytes (a NUL among them) decoded into
     // values that did not survive a second round trip.
-    EXPECT_FALSE(ds_decode_string_list(std::string("3:e:a,\0\t,", 10)).has_value());
-    EXPECT_EQ(ds_encode_string_list({"a,b", "%"}), "2:a%2Cb,%25");
-    auto decoded = ds_decode_string_list("2:a%2cb,");
+    EXPECT_FALSE(pam_env::decode_list(std::string("3:e:a,\0\t,", 10)).has_value());
+    EXPECT_EQ(pam_env::encode_list({"a,b", "%"}), "2:a%2Cb,%25");
+    auto decoded = pam_env::decode_list("2:a%2cb,");
     ASSERT_TRUE(decoded.has_value());
     EXPECT_EQ(*decoded, (std::vector<std::string>{"a,b", ""}));
 }

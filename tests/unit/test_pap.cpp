@@ -158,7 +158,7 @@ TEST_F(Pap, LongUserNameAlertIsCutSafely) {
     pam_script({"ppp.password right"});
     EXPECT_EQ(auth(user.c_str(), "wrong"), 0);
     ASSERT_EQ(dev.alerts.size(), 1u);
-    EXPECT_EQ(dev.alerts[0].second.size(), DS_ALERT_TEXT_SIZE - 1);
+    EXPECT_EQ(dev.alerts[0].second.size(), device::kAlertTextSize - 1);
     EXPECT_EQ(dev.alerts[0].second.rfind("Authentication failed: uuu", 0), 0u);
 }
 

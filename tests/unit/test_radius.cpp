@@ -14,7 +14,7 @@
 #include <fstream>
 #include <string>
 
-#include "pam/env.h"
+#include "platform/pam_env.h"
 #include "pam/radius/config.h"
 #include "pam/radius/packet.h"
 #include "tests/radius_reply.h"
@@ -65,7 +65,7 @@ radius::authenticator from_hex(const char *hex) {
 }
 
 std::string hex(const std::vector<uint8_t> &bytes) {
-    return pamenv::to_hex(std::string_view(reinterpret_cast<const char *>(bytes.data()), bytes.size()));
+    return pam_env::encode_hex(std::string_view(reinterpret_cast<const char *>(bytes.data()), bytes.size()));
 }
 
 const radius::authenticator kAuth = from_hex("0102030405060708090a0b0c0d0e0f10");
@@ -75,7 +75,7 @@ TEST(RadiusPacket, HidesPasswordsAsTheRfcExample) {
     auto auth = from_hex("0f403f9473978057bd83d5cb98f4227a");
     auto hidden = radius::hide_password("arctangent", "xyzzy5461", auth);
     ASSERT_TRUE(hidden);
-    EXPECT_EQ(pamenv::to_hex(*hidden), "0dbe708d93d413ce3196e43f782a0aee");
+    EXPECT_EQ(pam_env::encode_hex(*hidden), "0dbe708d93d413ce3196e43f782a0aee");
     auto long_one = radius::hide_password(std::string(40, 'x'), "s", auth);
     ASSERT_TRUE(long_one);
     EXPECT_EQ(long_one->size(), 48u);

@@ -24,3 +24,7 @@ void apply_description(const nlohmann::json &description, device_config &config)
 
 // Returns the description of every field of `config` that is set.
 nlohmann::json describe(const device_config &config);
+
+// Returns a description naming only the setting `key` ("ports.0.dyndns.user",
+// "dyndns.connection"), with `value` as that setting takes it.
+nlohmann::json setting(const std::string &key, const std::string &value);

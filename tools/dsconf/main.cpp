@@ -96,20 +96,20 @@ private:
 
 device_config load(const std::string &dir, bool need_image) {
     device_config config;
-    auto image = read_file(dir_path(dir, DSDEVICE_STORE_FILE));
+    auto image = read_file(dir_path(dir, settings::kStoreFile));
     if (image) {
         if (image->size() != static_cast<std::size_t>(store::kImageSize))
-            throw failure(dir_path(dir, DSDEVICE_STORE_FILE) + " is " + std::to_string(image->size()) +
+            throw failure(dir_path(dir, settings::kStoreFile) + " is " + std::to_string(image->size()) +
                           " bytes, not " + std::to_string(store::kImageSize));
         config.image.assign(image->begin(), image->end());
     } else if (need_image) {
-        throw failure("no store image at " + dir_path(dir, DSDEVICE_STORE_FILE));
+        throw failure("no store image at " + dir_path(dir, settings::kStoreFile));
     } else {
         config.image.assign(store::kImageSize, 0);
     }
-    if (auto users = read_file(dir_path(dir, DSDEVICE_USERS_FILE))) config.users = *users, config.has_users = true;
-    if (auto ssl = read_file(dir_path(dir, DSDEVICE_SSL_FILE))) config.dyndns_ssl = *ssl, config.has_dyndns_ssl = true;
-    if (auto ports = read_file(dir_path(dir, DSDEVICE_PORTS_FILE))) config.port_services = *ports, config.has_port_services = true;
+    if (auto users = read_file(dir_path(dir, settings::kUsersFile))) config.users = *users, config.has_users = true;
+    if (auto ssl = read_file(dir_path(dir, settings::kSslFile))) config.dyndns_ssl = *ssl, config.has_dyndns_ssl = true;
+    if (auto ports = read_file(dir_path(dir, settings::kPortsFile))) config.port_services = *ports, config.has_port_services = true;
     return config;
 }
 
@@ -118,12 +118,12 @@ void save(const std::string &dir, const device_config &config) {
         throw failure("cannot create " + dir + ": " + std::strerror(errno));
     staged_files files;
     // The image holds passwords (a port's local user, dynamic DNS): owner only.
-    files.stage(dir_path(dir, DSDEVICE_STORE_FILE), std::string(config.image.begin(), config.image.end()),
+    files.stage(dir_path(dir, settings::kStoreFile), std::string(config.image.begin(), config.image.end()),
                 kPrivateMode);
-    if (config.has_users) files.stage(dir_path(dir, DSDEVICE_USERS_FILE), config.users, kPrivateMode);
-    if (config.has_dyndns_ssl) files.stage(dir_path(dir, DSDEVICE_SSL_FILE), config.dyndns_ssl, kPrivateMode);
+    if (config.has_users) files.stage(dir_path(dir, settings::kUsersFile), config.users, kPrivateMode);
+    if (config.has_dyndns_ssl) files.stage(dir_path(dir, settings::kSslFile), config.dyndns_ssl, kPrivateMode);
     if (config.has_port_services)
-        files.stage(dir_path(dir, DSDEVICE_PORTS_FILE), config.port_services, kPublicMode);
+        files.stage(dir_path(dir, settings::kPortsFile), config.port_services, kPublicMode);
     files.commit();
 }
 
@@ -152,47 +152,10 @@ int cmd_dump(const std::string &dir, const std::vector<std::string> &args) {
     return kExitOk;
 }
 
-const std::set<std::string> kNumericKeys = {"enabled", "type", "prefix_length", "host", "via_host",
-                                            "ipv6_prefix_flag", "system", "wildcard",
-                                            "connection", "verify_peer", "index"};
-
-// Returns `text` as the JSON value the setting `field` of `key` takes.
-json value_for(const std::string &key, const std::string &field, const std::string &text) {
-    if (!kNumericKeys.count(field)) return text;
-    json v = json::parse(text, nullptr, false);
-    if (v.is_discarded() || !(v.is_number_integer() || v.is_boolean()))
-        throw bad_description(key + ": expected an integer (got \"" + text + "\")");
-    return v;
-}
-
-// Returns a description naming only the setting KEY.
-json partial_description(const std::string &key, const std::string &text) {
-    std::vector<std::string> parts;
-    std::stringstream ss(key);
-    std::string part;
-    while (std::getline(ss, part, '.')) parts.push_back(part);
-    if (parts.empty()) throw bad_description("empty setting name");
-    const std::string &top = parts[0];
-    if ((top == "hosts" || top == "routes" || top == "ports") && parts.size() >= 3) {
-        char *end = nullptr;
-        long index = std::strtol(parts[1].c_str(), &end, 10);
-        if (*end || parts[1].empty()) throw bad_description(key + ": bad index \"" + parts[1] + "\"");
-        json entry = {{"index", index}};
-        json *at = &entry;
-        for (std::size_t i = 2; i + 1 < parts.size(); ++i) at = &(*at)[parts[i]];
-        (*at)[parts.back()] = value_for(key, parts.back(), text);
-        return {{top, json::array({entry})}};
-    }
-    if ((top == "dyndns" || top == "dyndns_ssl") && parts.size() == 2)
-        return {{top, {{parts[1], value_for(key, parts[1], text)}}}};
-    if (top == "ssl_list_entry" && parts.size() == 1) return {{top, text}};
-    throw bad_description("unknown setting \"" + key + "\"");
-}
-
 int cmd_set(const std::string &dir, const std::vector<std::string> &args) {
     if (args.size() != 2) throw std::invalid_argument("set takes KEY VALUE");
     device_config config = load(dir, false);
-    json partial = partial_description(args[0], args[1]);
+    json partial = setting(args[0], args[1]);
     if (partial.contains("dyndns_ssl") && config.has_dyndns_ssl) {
         json current = describe(config)["dyndns_ssl"];
         current.update(partial["dyndns_ssl"]);

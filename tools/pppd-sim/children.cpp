@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <csignal>
 
+#include "base/signals.h"
+
 namespace {
 
 constexpr std::size_t kMaxRecorded = 256;
@@ -44,18 +46,6 @@ int exit_code(int status) {
     return -1;
 }
 
-// Blocks SIGCHLD for its lifetime; `before` is the mask to wait in.
-struct sigchld_blocked {
-    sigset_t before{};
-    sigchld_blocked() {
-        sigset_t block;
-        sigemptyset(&block);
-        sigaddset(&block, SIGCHLD);
-        sigprocmask(SIG_BLOCK, &block, &before);
-    }
-    ~sigchld_blocked() { sigprocmask(SIG_SETMASK, &before, nullptr); }
-};
-
 }  // namespace
 
 void children_daemon_signals() {
@@ -76,16 +66,12 @@ void children_reap_all() {
 }
 
 int children_run_shell(const std::string &command) {
-    sigchld_blocked blocked;
+    base::sigchld_held blocked;
     pid_t child = fork();
     if (child < 0) return -1;
     if (child == 0) {
         // As the daemon starts its scripts: no blocked or ignored signals.
-        sigset_t none;
-        sigemptyset(&none);
-        for (int sig = 1; sig < NSIG; ++sig)
-            if (sig != SIGKILL && sig != SIGSTOP) signal(sig, SIG_DFL);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
+        base::reset_signals();
         execl(kShell, "sh", "-c", command.c_str(), static_cast<char *>(nullptr));
         _exit(127);
     }
@@ -94,7 +80,7 @@ int children_run_shell(const std::string &command) {
         // The handler reaps everything; it sets aside the shell's own status.
         shell_done = 0;
         shell_pid = child;
-        while (!shell_done) sigsuspend(&blocked.before);
+        while (!shell_done) sigsuspend(&blocked.before());
         status = shell_status;
         shell_pid = 0;
     } else {
@@ -105,7 +91,7 @@ int children_run_shell(const std::string &command) {
 }
 
 std::vector<pid_t> children_reaped() {
-    sigchld_blocked blocked;
+    base::sigchld_held blocked;
     std::vector<pid_t> out;
     for (sig_atomic_t i = 0; i < reaped_count; ++i)
         out.push_back(static_cast<pid_t>(reaped[static_cast<std::size_t>(i)]));

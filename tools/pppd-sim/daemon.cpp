@@ -16,9 +16,9 @@ void (*cbcp_init_hook)(cbcp_state *) = nullptr;
 struct notifier *ip_up_notifier = nullptr;
 struct notifier *ip_down_notifier = nullptr;
 
-char ifname[PPPD_IFNAME_SIZE] = "ppp0";
-char devnam[PPPD_PATH_SIZE] = "/dev/ttyS0";
-char linkname[PPPD_PATH_SIZE] = "";
+char ifname[pppd::kIfnameSize] = "ppp0";
+char devnam[pppd::kPathSize] = "/dev/ttyS0";
+char linkname[pppd::kPathSize] = "";
 int maxconnect = 0;
 int idle_time_limit = 0;
 struct pppd_stats link_stats = {};

@@ -25,7 +25,9 @@
 #include <sstream>
 #include <string>
 
-#include "tools/pppd-sim/chap_md5.h"
+#include "base/addr.h"
+#include "base/md5.h"
+#include "platform/pam_env.h"
 #include "tools/pppd-sim/children.h"
 #include "tools/pppd-sim/daemon.h"
 #include "tools/pppd-sim/log.h"
@@ -36,9 +38,7 @@ constexpr int kExitUp = 0;
 constexpr int kExitRefused = 1;
 constexpr int kExitUsage = 2;
 constexpr const char *kPluginVersion = "2.4.2";
-constexpr std::size_t kMd5Size = 16;
 constexpr std::size_t kChallengeSize = 16;
-constexpr std::size_t kInterfaceIdSize = 8;
 constexpr const char *kPapSecrets = "/etc/ppp/pap-secrets";
 constexpr const char *kChapSecrets = "/etc/ppp/chap-secrets";
 constexpr const char *kTunDevice = "/dev/net/tun";
@@ -79,18 +79,12 @@ std::string ipv4_text(u_int32_t addr) {
     return text;
 }
 
-std::string interface_id_text(const eui64_t &id) {
-    std::array<unsigned char, 16> addr{};
-    std::memcpy(addr.data() + kInterfaceIdSize, id.e8, kInterfaceIdSize);
-    char text[INET6_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET6, addr.data(), text, sizeof text);
-    return text;
-}
+std::string interface_id_text(const eui64_t &id) { return pam_env::encode_interface_id(id.e8); }
 
 bool parse_interface_id(const char *text, eui64_t &id) {
-    std::array<unsigned char, 16> addr{};
+    std::array<unsigned char, base::kIpv6Size> addr{};
     if (inet_pton(AF_INET6, text, addr.data()) != 1) return false;
-    std::memcpy(id.e8, addr.data() + kInterfaceIdSize, kInterfaceIdSize);
+    std::memcpy(id.e8, addr.data() + base::kInterfaceIdOffset, base::kInterfaceIdSize);
     return true;
 }
 
@@ -98,16 +92,17 @@ bool parse_interface_id(const char *text, eui64_t &id) {
 int md5_verify(int id, char *, unsigned char *secret, int secret_len, unsigned char *challenge,
                unsigned char *response, char *message, int message_space) {
     int ok = 0;
-    if (response[0] == kMd5Size) {
-        auto expected = chap_md5(id, std::string_view(reinterpret_cast<char *>(secret), secret_len),
-                                 challenge + 1, challenge[0]);
-        ok = std::memcmp(expected.data(), response + 1, kMd5Size) == 0;
+    if (response[0] == base::kMd5Size) {
+        auto expected = base::chap_md5(id, std::string_view(reinterpret_cast<char *>(secret), secret_len),
+                                       challenge + 1, challenge[0]);
+        ok = expected.failed_call == nullptr &&
+             std::memcmp(expected.digest.data(), response + 1, base::kMd5Size) == 0;
     }
     std::snprintf(message, message_space, ok ? "Access granted" : "Access denied");
     return ok;
 }
 
-chap_digest_type md5_digest = {PPPD_CHAP_MD5, nullptr, md5_verify, nullptr, nullptr, nullptr,
+chap_digest_type md5_digest = {pppd::kChapMd5, nullptr, md5_verify, nullptr, nullptr, nullptr,
                                nullptr};
 
 // Returns the secret for `user` in a daemon secrets file ("client server secret").
@@ -128,17 +123,18 @@ int chap_round(int id) {
     challenge[0] = kChallengeSize;
     if (getrandom(challenge.data() + 1, kChallengeSize, 0) != static_cast<ssize_t>(kChallengeSize))
         return 0;
-    std::array<unsigned char, 1 + kMd5Size> response{};
-    response[0] = kMd5Size;
-    auto digest = chap_md5(id, opts.password, challenge.data() + 1, kChallengeSize);
-    std::copy(digest.begin(), digest.end(), response.begin() + 1);
-    std::array<unsigned char, PPPD_CHAP_MESSAGE_SPACE> message{};
+    std::array<unsigned char, 1 + base::kMd5Size> response{};
+    response[0] = base::kMd5Size;
+    auto digest = base::chap_md5(id, opts.password, challenge.data() + 1, kChallengeSize);
+    if (digest.failed_call != nullptr) return 0;
+    std::copy(digest.digest.begin(), digest.digest.end(), response.begin() + 1);
+    std::array<unsigned char, pppd::kChapMessageSpace> message{};
     int ok = 0;
     std::string verifier = "plugin";
     if (chap_verify_hook != nullptr) {
         ok = chap_verify_hook(opts.user.data(), opts.ourname.data(), id, &md5_digest,
                               challenge.data(), response.data(), message.data(),
-                              PPPD_CHAP_MESSAGE_SPACE);
+                              pppd::kChapMessageSpace);
     } else {
         verifier = "secrets";
         auto secret = secret_from_file(kChapSecrets, opts.user);
@@ -147,7 +143,7 @@ int chap_round(int id) {
                                   reinterpret_cast<unsigned char *>(s.data()),
                                   static_cast<int>(s.size()), challenge.data(), response.data(),
                                   reinterpret_cast<char *>(message.data()),
-                                  PPPD_CHAP_MESSAGE_SPACE);
+                                  pppd::kChapMessageSpace);
     }
     emit({{"event", "chap"}, {"user", opts.user}, {"id", id}, {"verifier", verifier},
           {"result", ok ? 1 : 0}, {"message", reinterpret_cast<char *>(message.data())}});
@@ -256,7 +252,7 @@ bool run_link() {
         static const eui64_t zero{};
         ipv6cp_wantoptions[0].ourid = opts.local_id;
         ipv6cp_gotoptions[0].ourid = opts.local_id;
-        bool granted = std::memcmp(ipv6cp_wantoptions[0].hisid.e8, zero.e8, kInterfaceIdSize);
+        bool granted = std::memcmp(ipv6cp_wantoptions[0].hisid.e8, zero.e8, base::kInterfaceIdSize);
         ipv6cp_hisoptions[0].hisid = granted ? ipv6cp_wantoptions[0].hisid : opts.peer_id;
     }
     ipcp_wantoptions[0].ouraddr = opts.local_ip;

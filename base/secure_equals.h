@@ -1,14 +1,15 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// Text comparison for secrets, shared by the plug-in and the local-database
-// PAM module.
+// Text comparison for secrets.
 #pragma once
 
 #include <cstddef>
 #include <string_view>
 
+namespace base {
+
 // Returns a == b, looking at every byte of the longer text whatever differs,
 // so the time taken does not tell where the first difference lies.
-inline bool ds_secure_equals(std::string_view a, std::string_view b) noexcept {
+inline bool secure_equals(std::string_view a, std::string_view b) noexcept {
     std::size_t longest = a.size() > b.size() ? a.size() : b.size();
     unsigned difference = a.size() == b.size() ? 0u : 1u;
     for (std::size_t i = 0; i < longest; ++i) {
@@ -18,3 +19,5 @@ inline bool ds_secure_equals(std::string_view a, std::string_view b) noexcept {
     }
     return difference == 0;
 }
+
+}  // namespace base
