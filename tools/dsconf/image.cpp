@@ -139,7 +139,7 @@ void apply_entry(const record &r, const json &entry, image_bytes &image) {
             if (!values.count("index")) reject(where + "[]", entry, "each entry needs an \"index\"");
             index = integer(values["index"], where + "[].index", 0, r.count - 1);
             values.erase("index");
-            where += "." + std::to_string(index);
+            where.append(".").append(std::to_string(index));
         }
     }
     for (auto &[path, value] : values) {
