@@ -3,7 +3,10 @@
 // simulator's) cannot take a child between a fork and a look at it.
 #pragma once
 
+#include <pthread.h>
+
 #include <csignal>
+#include <ctime>
 
 namespace base {
 
@@ -24,6 +27,35 @@ public:
 
 private:
     sigset_t before_{};
+};
+
+// Holds SIGPIPE back for a scope, so a write to a connection the peer has
+// closed fails with EPIPE instead of killing the host process (a daemon
+// that loaded us may not ignore it); a SIGPIPE raised meanwhile is consumed.
+class sigpipe_held {
+public:
+    sigpipe_held() noexcept {
+        sigemptyset(&pipe_);
+        sigaddset(&pipe_, SIGPIPE);
+        sigset_t pending;
+        sigpending(&pending);
+        was_pending_ = sigismember(&pending, SIGPIPE) == 1;
+        pthread_sigmask(SIG_BLOCK, &pipe_, &before_);
+    }
+    sigpipe_held(const sigpipe_held &) = delete;
+    sigpipe_held &operator=(const sigpipe_held &) = delete;
+    ~sigpipe_held() {
+        if (!was_pending_) {
+            timespec none{};
+            while (sigtimedwait(&pipe_, nullptr, &none) == SIGPIPE) {
+            }
+        }
+        pthread_sigmask(SIG_SETMASK, &before_, nullptr);
+    }
+
+private:
+    sigset_t pipe_{}, before_{};
+    bool was_pending_ = false;
 };
 
 // In a child before exec: no blocked signal, every disposition the default.

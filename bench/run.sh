@@ -9,11 +9,11 @@
 source "$(dirname "$0")/../tests/e2e/lib.sh"
 BENCH=$BUILD/bench/dsppp-bench
 if [ "${1:-}" == "--quick" ]; then
-    AUTH_N=50 AUTH_ROUNDS=6 RADIUS_N=100 IPUP_N=100 MERGES=16
+    AUTH_N=50 AUTH_ROUNDS=6 RADIUS_N=100 IPUP_N=100 MERGES=16 DIALINS=3
 else
     # 300 interleaved rounds put two runs' medians within a point of each other.
     AUTH_N=${BENCH_AUTH_N:-100} AUTH_ROUNDS=${BENCH_AUTH_ROUNDS:-300}
-    RADIUS_N=${BENCH_RADIUS_N:-1000} IPUP_N=2000 MERGES=64
+    RADIUS_N=${BENCH_RADIUS_N:-1000} IPUP_N=2000 MERGES=64 DIALINS=20
 fi
 STATUS=0
 # Runs a benchmark step; a non-zero status is an error of the run.
@@ -37,7 +37,7 @@ step "$BENCH" auth $AUTH_N $AUTH_ROUNDS
 
 echo "== 2. RADIUS authentication: plug-in and pam_dsradius vs radclient, $RADIUS_N attempts each"
 source "$SOURCE/tests/e2e/radius/server.sh"
-start_freeradius "$(printf 'u Cleartext-Password := "pw"\n\tFramed-MTU = 1400\n')" || STATUS=1
+start_freeradius_tls "$(printf 'u Cleartext-Password := "pw"\n\tFramed-MTU = 1400\n')" || STATUS=1
 echo "the same comparison as 1., on this RADIUS stack:"
 PORT=0 step "$BENCH" auth $AUTH_N $((AUTH_ROUNDS / 5 + 1))
 read -r ours_p50 ours_p99 exchange_p50 exchanges failures < <(PORT=0 "$BENCH" radius $RADIUS_N)
@@ -65,9 +65,42 @@ echo "radclient, one process for all ($RADIUS_N in a row): mean $rc_mean ms"
 awk -v a=$ours_p50 -v b=$rc_p50 -v c=$ours_p99 -v d=$rc_p99 -v e=$exchange_p50 -v m=$rc_mean \
     'BEGIN {printf "client against client: module exchange p50 / radclient in-process mean %.2f (target: within 1.5)\n", e/m;
             printf "whole attempt: ratio p50 %.2f, p99 %.2f against one process an attempt; p50 %.2f against the in-process mean (the PAM stack'"'"'s own cost per transaction)\n", a/b, c/d, a/m}'
+echo "RADIUS over TLS on the same server (a connection and handshake per transaction; no target):"
+module_conf "$(tls_line)"
+read -r tls_p50 tls_p99 tls_exchange tls_exchanges tls_failures < <(PORT=0 "$BENCH" radius $RADIUS_N)
+[ "${tls_failures:-1}" == 0 ] || { echo "bench: ${tls_failures:-all} TLS attempts failed" >&2; STATUS=1; }
+echo "plug-in + pam_dsradius over TLS, whole attempt: p50 $tls_p50 ms, p99 $tls_p99 ms; its exchange p50 $tls_exchange ms"
+awk -v t=$tls_exchange -v u=$exchange_p50 -v a=$tls_p50 -v b=$ours_p50 \
+    'BEGIN {printf "TLS against UDP: exchange p50 ratio %.1f, whole attempt p50 ratio %.1f\n", t/u, a/b}'
+kill $(jobs -p) 2>/dev/null
+wait 2>/dev/null
+
+echo "== 3. Failover remembered: dial-ins (each a new process) with the first server silent"
+start_fake 18250 silent
+start_fake 18251 good
+start_fake 18252 good
+fail_conf() { # FIRST-PORT: that server, then the good one at 18251
+    printf '%s\n' "server 127.0.0.1 auth-port $1 acct-port $1 secret-file $S/radius.secret timeout 2 retries 0" \
+        "server 127.0.0.1 auth-port 18251 acct-port 18251 secret-file $S/radius.secret timeout 2 retries 0" \
+        "hold-down 300" >$S/dsradius.conf
+}
+dialin_ms() {
+    local t0=$(date +%s%N)
+    "$SIM" --plugin "$PLUGIN" --quiet --port 0 --user u --password pw >/dev/null || STATUS=1
+    echo $((($(date +%s%N) - t0) / 1000000))
+}
+median() { sort -n | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
+rm -rf /run/dsppp
+fail_conf 18250
+first=$(dialin_ms)
+following=$(for _ in $(seq $DIALINS); do dialin_ms; done | median)
+fail_conf 18252
+alive=$(for _ in $(seq $DIALINS); do dialin_ms; done | median)
+echo "first dial-in $first ms; the following $DIALINS: median $following ms; both servers alive: median $alive ms"
+awk -v f=$following -v a=$alive 'BEGIN {printf "ratio following / all alive %.2f (target: within 1.5)\n", f/a}'
 kill $(jobs -p) 2>/dev/null
 
-echo "== 3. IP-up with a full 20-entry route table and all port services"
+echo "== 4. IP-up with a full 20-entry route table and all port services"
 ip tuntap add dev ppp0 mode tun
 ip link set ppp0 up
 ip addr add 10.0.0.1 peer 10.0.0.2 dev ppp0
@@ -86,14 +119,14 @@ echo "nameserver 192.0.2.53" >/etc/ppp/resolv.conf0
 PORT=0 BENCH_EMPTY_STORE=$S/empty.img BENCH_FULL_STORE=$S/full.img BENCH_STORE=$DSDEVICE_DIR/store.img \
     step "$BENCH" ipup $IPUP_N
 
-echo "== 4. $MERGES concurrent resolver merges into one file"
+echo "== 5. $MERGES concurrent resolver merges into one file"
 for port in $(seq 0 $((MERGES - 1))); do
     printf 'nameserver 10.3.0.%d\nnameserver 10.3.0.%d\nnameserver 10.4.%d.1\n' \
         $((port % 8)) $(((port + 3) % 8)) $port >/etc/ppp/resolv.conf$port
 done
 step "$BENCH" resolv $MERGES
 
-echo "== 5. Stripped sizes (of the files the links point at)"
+echo "== 6. Stripped sizes (of the files the links point at)"
 for f in plugin/dsppp.so device/libdsdevice.so pam/pam_dsradius.so pam/pam_dslocal.so; do
     strip --strip-unneeded -o $S/stripped "$BUILD/$f" || STATUS=1
     printf '%-22s %7d bytes stripped, %7d unstripped\n' "$(basename $f)" "$(stat -c %s $S/stripped)" \

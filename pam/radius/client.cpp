@@ -1,17 +1,21 @@
 // SPDX-License-Identifier: BSD-3-Clause
 #include "pam/radius/client.h"
 
-#include "base/unique_fd.h"
-
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <syslog.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+
+#include "base/signals.h"
+#include "base/unique_fd.h"
+#include "pam/radius/hold_down.h"
+#include "pam/radius/tls.h"
 
 namespace radius {
 
@@ -27,9 +31,9 @@ struct sent_try {
     authenticator auth;
 };
 
-// Returns a socket connected to the server's port for `kind`, with its own
-// address in `local`, or kNoSocket.
-int connect_to(const server &s, service kind, sockaddr_storage &local) {
+// Returns a UDP socket connected to the server's port for `kind`, with its
+// own address in `local`, or kNoSocket.
+int connect_udp(const server &s, service kind, sockaddr_storage &local) {
     unsigned port = kind == service::authentication ? s.auth_port : s.acct_port;
     sockaddr_storage addr{};
     socklen_t len = 0;
@@ -68,69 +72,197 @@ const char *kind_name(service kind) {
     return kind == service::authentication ? "authentication" : "accounting";
 }
 
+server_key key_of(const server &s, service kind) {
+    bool tls = s.via == transport::tls;
+    return {tls ? "tls" : "udp", s.address, kind == service::authentication || tls ? s.auth_port : s.acct_port};
+}
+
+std::string describe_server(const server_key &k) {
+    return k.address + " (" + k.transport + " port " + std::to_string(k.port) + ")";
+}
+
 class exchange_run {
 public:
     exchange_run(const config &c, service kind)
-        : c_(c), kind_(kind), sockets_(c.servers.size()),
+        : c_(c), kind_(kind), sockets_(c.servers.size()), tried_(c.servers.size(), false),
           require_ma_(kind == service::authentication && c.require_message_authenticator) {}
 
     exchange_result run(const request_builder &build) {
-        const auto start = clock::now();
-        const auto overall = start + std::chrono::milliseconds(c_.total_timeout_ms);
-        for (std::size_t si = 0; si < c_.servers.size(); ++si) {
-            const server &s = c_.servers[si];
-            sockaddr_storage local{};
-            int fd = connect_to(s, kind_, local);
-            if (fd == kNoSocket) {
-                syslog(LOG_ERR, "pam_dsradius: cannot reach server %s: %m", s.address.c_str());
-                continue;
-            }
-            sockets_[si].reset(fd);
-            std::optional<request_bytes> request;
-            bool refused = false;
-            for (unsigned attempt = 0; attempt <= s.retries && !refused; ++attempt) {
-                if (clock::now() >= overall) return {};
-                // Accounting tries differ (Acct-Delay-Time); authentication
-                // retransmits the very same packet to the same server.
-                if (!request || kind_ == service::accounting) {
-                    uint8_t id = 0;
-                    if (!random_bytes(&id, sizeof id)) return failed();
-                    unsigned delay = static_cast<unsigned>(
-                        std::chrono::duration_cast<std::chrono::seconds>(clock::now() - start).count());
-                    request = build(s, local, id, delay);
-                    if (!request) return failed();
-                    tries_.push_back({si, id, request->auth});
-                }
-                sent_ = clock::now();
-                if (send(fd, request->bytes.data(), request->bytes.size(), 0) < 0) {
-                    syslog(LOG_ERR, "pam_dsradius: send to %s: %m", s.address.c_str());
-                    break;
-                }
-                auto deadline = std::min(sent_ + std::chrono::milliseconds(s.timeout_ms), overall);
-                refused = wait_for_replies(si, deadline);
-                if (result_) return *result_;
-            }
-            if (refused)
-                syslog(LOG_WARNING, "pam_dsradius: server %s refused the request (port closed)",
-                       s.address.c_str());
-            syslog(LOG_WARNING, "pam_dsradius: no valid answer from server %s", s.address.c_str());
+        start_ = clock::now();
+        overall_ = start_ + std::chrono::milliseconds(c_.total_timeout_ms);
+        std::vector<server_key> dead;
+        int64_t now = state_now();
+        if (c_.hold_down_s > 0) dead = dead_servers(kStateDir, now);
+        for (std::size_t si : order(dead)) {
+            if (c_.servers[si].via == transport::tls)
+                try_tls(si, build);
+            else
+                try_udp(si, build);
+            if (result_) break;
+            if (clock::now() >= overall_) break;
         }
-        return {};
+        if (c_.hold_down_s > 0 && (!result_ || result_->how == outcome::answered)) remember(dead, now);
+        return result_ ? *result_ : exchange_result{};
     }
 
 private:
+    enum class wait_end { deadline, refused, ready, finished };
+
+    // Servers not marked dead, in order; all of them when every one is.
+    std::vector<std::size_t> order(const std::vector<server_key> &dead) const {
+        std::vector<std::size_t> alive, all;
+        for (std::size_t si = 0; si < c_.servers.size(); ++si) {
+            all.push_back(si);
+            if (std::find(dead.begin(), dead.end(), key_of(c_.servers[si], kind_)) == dead.end())
+                alive.push_back(si);
+        }
+        return alive.empty() ? all : alive;
+    }
+
+    // Marks every server tried in vain dead for the hold-down, and clears
+    // the one that answered; logs only what changes.
+    void remember(const std::vector<server_key> &dead, int64_t now) {
+        std::vector<server_change> changes;
+        for (std::size_t si = 0; si < c_.servers.size(); ++si) {
+            server_key key = key_of(c_.servers[si], kind_);
+            bool was_dead = std::find(dead.begin(), dead.end(), key) != dead.end();
+            if (answered_by_ == si) {
+                if (!was_dead) continue;
+                syslog(LOG_NOTICE, "pam_dsradius: server %s answered again; no longer skipped",
+                       describe_server(key).c_str());
+                changes.push_back({key, false, 0});
+            } else if (tried_[si]) {
+                if (!was_dead)
+                    syslog(LOG_WARNING, "pam_dsradius: server %s did not answer; skipped for %u s",
+                           describe_server(key).c_str(), c_.hold_down_s);
+                changes.push_back({key, true, now + c_.hold_down_s});
+            }
+        }
+        record_changes(kStateDir, changes, now);
+    }
+
     exchange_result failed() {
         exchange_result r;
         r.how = outcome::failed;
         return r;
     }
 
-    // Waits until `deadline` for a valid reply on any server's socket; returns
-    // true when `current` refused the request. A verdict ends in result_.
-    bool wait_for_replies(std::size_t current, clock::time_point deadline) {
+    // Builds a request for server `si` from `local` and records its try.
+    std::optional<request_bytes> build_try(std::size_t si, const sockaddr_storage &local,
+                                           const request_builder &build) {
+        uint8_t id = 0;
+        if (!random_bytes(&id, sizeof id)) {
+            result_ = failed();
+            return std::nullopt;
+        }
+        unsigned delay = static_cast<unsigned>(
+            std::chrono::duration_cast<std::chrono::seconds>(clock::now() - start_).count());
+        auto request = build(c_.servers[si], local, id, delay);
+        if (!request) {
+            result_ = failed();
+            return std::nullopt;
+        }
+        tries_.push_back({si, id, request->auth});
+        return request;
+    }
+
+    void try_udp(std::size_t si, const request_builder &build) {
+        const server &s = c_.servers[si];
+        tried_[si] = true;
+        sockaddr_storage local{};
+        int fd = connect_udp(s, kind_, local);
+        if (fd == kNoSocket) {
+            syslog(LOG_ERR, "pam_dsradius: cannot reach server %s: %m", s.address.c_str());
+            return;
+        }
+        sockets_[si].reset(fd);
+        std::optional<request_bytes> request;
+        bool refused = false;
+        for (unsigned attempt = 0; attempt <= s.retries && !refused; ++attempt) {
+            if (clock::now() >= overall_) return;
+            // Accounting tries differ (Acct-Delay-Time); authentication
+            // retransmits the very same packet to the same server.
+            if (!request || kind_ == service::accounting) {
+                request = build_try(si, local, build);
+                if (!request) return;
+            }
+            sent_ = clock::now();
+            if (::send(fd, request->bytes.data(), request->bytes.size(), 0) < 0) {
+                syslog(LOG_ERR, "pam_dsradius: send to %s: %m", s.address.c_str());
+                break;
+            }
+            auto deadline = std::min(sent_ + std::chrono::milliseconds(s.timeout_ms), overall_);
+            wait_end end = wait(si, deadline, kNoSocket, 0);
+            if (result_) return;
+            refused = end == wait_end::refused;
+        }
+        if (refused)
+            syslog(LOG_WARNING, "pam_dsradius: server %s refused the request (port closed)", s.address.c_str());
+        syslog(LOG_WARNING, "pam_dsradius: no valid answer from server %s", s.address.c_str());
+    }
+
+    void try_tls(std::size_t si, const request_builder &build) {
+        const server &s = c_.servers[si];
+        tried_[si] = true;
+        for (unsigned attempt = 0; attempt <= s.retries; ++attempt) {
+            if (clock::now() >= overall_ || result_) return;
+            std::string why;
+            bool retry = tls_attempt(si, build, why);
+            if (result_) return;
+            syslog(LOG_WARNING, "pam_dsradius: TLS server %s: %s", s.address.c_str(), why.c_str());
+            if (!retry) break;
+        }
+        syslog(LOG_WARNING, "pam_dsradius: no valid answer from server %s", s.address.c_str());
+    }
+
+    // One connection with its exchange, bounded by the server's timeout.
+    // Returns whether another connection may fare better (false when the
+    // configuration or the server's certificate is at fault).
+    bool tls_attempt(std::size_t si, const request_builder &build, std::string &why) {
+        const server &s = c_.servers[si];
+        base::sigpipe_held no_sigpipe;  // the server may close before we write
+        tls_link link;
+        if (!link.open(s, why)) return false;
+        sent_ = clock::now();
+        auto deadline = std::min(sent_ + std::chrono::milliseconds(s.timeout_ms), overall_);
+        // Runs one step to its end, waiting (and hearing late UDP replies) between.
+        auto drive = [&](auto step) {
+            for (;;) {
+                tls_link::progress p = step();
+                if (p == tls_link::progress::done || p == tls_link::progress::failed) return p;
+                short events = p == tls_link::progress::want_read ? POLLIN : POLLOUT;
+                if (wait(si, deadline, link.fd(), events) != wait_end::ready) return tls_link::progress::failed;
+            }
+        };
+        auto timed_out = [&] {
+            if (why.empty()) why = "no answer within " + std::to_string(s.timeout_ms) + " ms";
+        };
+        if (drive([&] { return link.handshake(why); }) != tls_link::progress::done) {
+            timed_out();
+            return !link.certificate_failed();
+        }
+        auto request = build_try(si, link.local(), build);
+        if (!request) return false;
+        std::vector<uint8_t> reply;
+        if (drive([&] { return link.send(request->bytes, why); }) != tls_link::progress::done ||
+            drive([&] { return link.receive(reply, why); }) != tls_link::progress::done) {
+            timed_out();
+            return true;
+        }
+        link.close();
+        judge(si, reply.data(), reply.size());
+        if (!result_) why = "its reply was not valid";
+        return true;
+    }
+
+    // Waits until `deadline` for a valid reply on any UDP server's socket,
+    // and for `events` on `extra`; returns why it stopped. A verdict ends in
+    // result_; `current` refusing a UDP request is `refused`.
+    wait_end wait(std::size_t current, clock::time_point deadline, int extra, short events) {
         for (;;) {
+            if (result_) return wait_end::finished;
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now());
-            if (left.count() <= 0) return false;
+            if (left.count() <= 0) return wait_end::deadline;
             std::vector<pollfd> polled;
             std::vector<std::size_t> owners;
             for (std::size_t si = 0; si < sockets_.size(); ++si) {
@@ -138,27 +270,29 @@ private:
                 polled.push_back({sockets_[si].get(), POLLIN, 0});
                 owners.push_back(si);
             }
+            if (extra != kNoSocket) polled.push_back({extra, events, 0});
             int ready = poll(polled.data(), polled.size(), static_cast<int>(left.count()));
             if (ready < 0 && errno == EINTR) continue;
-            if (ready <= 0) return false;
-            for (std::size_t i = 0; i < polled.size(); ++i) {
+            if (ready <= 0) return wait_end::deadline;
+            for (std::size_t i = 0; i < owners.size(); ++i) {
                 if (polled[i].revents == 0) continue;
                 std::size_t si = owners[i];
                 uint8_t reply[kMaxPacket];
                 ssize_t got = recv(polled[i].fd, reply, sizeof reply, 0);
                 if (got < 0) {
                     if (errno != ECONNREFUSED) continue;
-                    if (si == current) return true;
+                    if (si == current) return wait_end::refused;
                     sockets_[si].reset();
                     continue;
                 }
                 judge(si, reply, static_cast<std::size_t>(got));
-                if (result_) return false;
+                if (result_) return wait_end::finished;
             }
+            if (extra != kNoSocket && polled.back().revents != 0) return wait_end::ready;
         }
     }
 
-    // Checks a datagram from server `si` against every try sent to it.
+    // Checks a reply from server `si` against every try sent to it.
     void judge(std::size_t si, const uint8_t *bytes, std::size_t size) {
         const server &s = c_.servers[si];
         reply_check verdict = reply_check::wrong_identifier;
@@ -177,9 +311,10 @@ private:
                 return;
             }
             auto us = std::chrono::duration_cast<std::chrono::microseconds>(clock::now() - sent_);
-            syslog(LOG_DEBUG, "pam_dsradius: %s answered by %s in %lld us", kind_name(kind_),
-                   s.address.c_str(), static_cast<long long>(us.count()));
+            syslog(LOG_DEBUG, "pam_dsradius: %s answered by %s in %lld us", kind_name(kind_), s.address.c_str(),
+                   static_cast<long long>(us.count()));
             result_ = exchange_result{outcome::answered, std::move(decoded)};
+            answered_by_ = si;
             return;
         }
         if (size < kHeaderSize) verdict = reply_check::malformed;
@@ -188,13 +323,15 @@ private:
 
     const config &c_;
     service kind_;
-    // One socket per server, each kept open until the exchange ends so that a
-    // late reply to an earlier server's try is still heard.
+    // One socket per UDP server, each kept open until the exchange ends so
+    // that a late reply to an earlier server's try is still heard.
     std::vector<base::unique_fd> sockets_;
+    std::vector<bool> tried_;
     bool require_ma_;
     std::vector<sent_try> tries_;
-    clock::time_point sent_;
+    clock::time_point start_, overall_, sent_;
     std::optional<exchange_result> result_;
+    std::size_t answered_by_ = SIZE_MAX;
 };
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include "pam/radius/config.h"
 
 #include "base/unique_fd.h"
+#include "pam/radius/hold_down.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -21,6 +22,7 @@ namespace radius {
 namespace {
 
 constexpr mode_t kGroupOrOther = 077;
+constexpr unsigned kMaxPort = 65535;
 
 bool parse_unsigned(std::string_view text, unsigned &out, unsigned max) {
     auto [end, err] = std::from_chars(text.data(), text.data() + text.size(), out);
@@ -43,52 +45,76 @@ std::string quoted(std::string_view s) {
 
 }  // namespace
 
-std::optional<secret::string> read_secret(const std::string &path, std::string &error) {
+namespace {
+
+// Returns the first `limit` bytes of `path` (and whether there is more in
+// `more`), when it is a regular file of root's (or ours) that group and
+// others can neither read nor write, checked on the open descriptor.
+std::optional<secret::string> read_checked(const std::string &path, const char *what, std::size_t limit,
+                                           bool &more, std::string &error) {
+    std::string name = std::string(what) + " " + quoted(path);
     // Non-blocking, so a FIFO planted at the path cannot hang the module.
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) {
-        error = "secret file " + quoted(path) + " cannot be opened: " + std::strerror(errno);
+    base::unique_fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (!fd) {
+        error = name + " cannot be opened: " + std::strerror(errno);
         return std::nullopt;
     }
-    base::unique_fd closing(fd);
     struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        error = "secret file " + quoted(path) + " is not a regular file";
+    if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = name + " is not a regular file";
         return std::nullopt;
     }
     if (st.st_uid != 0 && st.st_uid != geteuid()) {
-        error = "secret file " + quoted(path) + " belongs to uid " + std::to_string(st.st_uid) +
-                ", not to root; refusing it";
+        error = name + " belongs to uid " + std::to_string(st.st_uid) + ", not to root; refusing it";
         return std::nullopt;
     }
     if ((st.st_mode & kGroupOrOther) != 0) {
-        error = "secret file " + quoted(path) + " may be read or written by group or others; refusing it";
+        error = name + " may be read or written by group or others; refusing it";
         return std::nullopt;
     }
-    // One byte more than a secret, its CR and LF may take, to see one that is too long.
-    std::array<char, kMaxSecret + 3> buffer{};
+    secret::string content(limit + 1, '\0');
     std::size_t got = 0;
-    while (got < buffer.size()) {
-        ssize_t n = read(fd, buffer.data() + got, buffer.size() - got);
+    while (got < content.size()) {
+        ssize_t n = read(fd.get(), content.data() + got, content.size() - got);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         got += static_cast<std::size_t>(n);
     }
-    std::string_view text(buffer.data(), got);
+    more = got > limit;
+    content.resize(std::min(got, limit));
+    return content;
+}
+
+}  // namespace
+
+std::optional<secret::string> read_private_file(const std::string &path, const char *what, std::size_t max_size,
+                                                std::string &error) {
+    bool more = false;
+    auto content = read_checked(path, what, max_size, more, error);
+    if (content && more) {
+        error = std::string(what) + " " + quoted(path) + " is larger than " + std::to_string(max_size) + " bytes";
+        return std::nullopt;
+    }
+    return content;
+}
+
+std::optional<secret::string> read_secret(const std::string &path, std::string &error) {
+    bool more = false;
+    // Room for the longest secret, its CR and LF.
+    auto content = read_checked(path, "secret file", kMaxSecret + 2, more, error);
+    if (!content) return std::nullopt;
+    std::string_view text(*content);
     text = text.substr(0, text.find('\n'));
     if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
-    std::optional<secret::string> result;
     if (text.empty() || text.size() > kMaxSecret || text.find('\0') != std::string_view::npos) {
-        error = "secret file " + quoted(path) + " holds no usable secret (1 to " +
-                std::to_string(kMaxSecret) + " bytes on its first line)";
-    } else {
-        result.emplace(text);
-        if (text.size() < kRecommendedSecret)
-            syslog(LOG_WARNING, "pam_dsradius: the secret in %s is %zu bytes; RFC 2865 recommends at least %zu",
-                   path.c_str(), text.size(), kRecommendedSecret);
+        error = "secret file " + quoted(path) + " holds no usable secret (1 to " + std::to_string(kMaxSecret) +
+                " bytes on its first line)";
+        return std::nullopt;
     }
-    secret::wipe(buffer.data(), buffer.size());
-    return result;
+    if (text.size() < kRecommendedSecret)
+        syslog(LOG_WARNING, "pam_dsradius: the secret in %s is %zu bytes; RFC 2865 recommends at least %zu",
+               path.c_str(), text.size(), kRecommendedSecret);
+    return secret::string(text);
 }
 
 std::optional<config> parse_config(std::string_view text, std::string &error) {
@@ -113,25 +139,53 @@ std::optional<config> parse_config(std::string_view text, std::string &error) {
             if (inet_pton(AF_INET, s.address.c_str(), probe) != 1 &&
                 inet_pton(AF_INET6, s.address.c_str(), probe) != 1)
                 return fail("bad server address " + quoted(s.address));
-            std::string secret_file;
-            for (std::size_t i = 2; i < w.size(); i += 2) {
+            std::size_t first_option = 2;
+            if (w.size() > 2 && w[2] == "tls") {
+                s.via = transport::tls;
+                s.auth_port = s.acct_port = kDefaultTlsPort;
+                first_option = 3;
+            }
+            bool tls = s.via == transport::tls;
+            std::string secret_file, key_file;
+            for (std::size_t i = first_option; i < w.size(); i += 2) {
                 if (i + 1 >= w.size()) return fail("missing value after " + quoted(w[i]));
                 const std::string &v = w[i + 1];
                 bool ok = true;
-                if (w[i] == "auth-port") ok = parse_unsigned(v, s.auth_port, 65535) && s.auth_port;
-                else if (w[i] == "acct-port") ok = parse_unsigned(v, s.acct_port, 65535) && s.acct_port;
-                else if (w[i] == "secret-file") secret_file = v;
+                if (!tls && w[i] == "auth-port") ok = parse_unsigned(v, s.auth_port, kMaxPort) && s.auth_port;
+                else if (!tls && w[i] == "acct-port") ok = parse_unsigned(v, s.acct_port, kMaxPort) && s.acct_port;
+                else if (!tls && w[i] == "secret-file") secret_file = v;
+                else if (tls && w[i] == "port") {
+                    ok = parse_unsigned(v, s.auth_port, kMaxPort) && s.auth_port;
+                    s.acct_port = s.auth_port;
+                }
+                else if (tls && w[i] == "ca-file") s.ca_file = v;
+                else if (tls && w[i] == "cert-file") s.cert_file = v;
+                else if (tls && w[i] == "key-file") key_file = v;
+                else if (tls && w[i] == "name") s.name = v;
                 else if (w[i] == "timeout") ok = parse_seconds_ms(v, s.timeout_ms);
                 else if (w[i] == "retries") ok = parse_unsigned(v, s.retries, kMaxRetries);
                 else return fail("unknown server option " + quoted(w[i]));
                 if (!ok) return fail("bad " + w[i] + " " + quoted(v));
             }
-            if (secret_file.empty()) return fail("server " + quoted(s.address) + " needs a secret-file");
-            std::string secret_error;
-            auto secret = read_secret(secret_file, secret_error);
-            if (!secret) return fail(secret_error);
-            s.secret = *secret;
+            std::string file_error;
+            if (tls) {
+                // RFC 6614 section 2.3: a client certificate is required.
+                if (s.ca_file.empty() || s.cert_file.empty() || key_file.empty())
+                    return fail("TLS server " + quoted(s.address) + " needs a ca-file, a cert-file and a key-file");
+                auto key = read_private_file(key_file, "key file", kMaxKeyFile, file_error);
+                if (!key) return fail(file_error);
+                s.key = std::move(*key);
+                s.secret.assign(kTlsSecret);
+            } else {
+                if (secret_file.empty()) return fail("server " + quoted(s.address) + " needs a secret-file");
+                auto secret = read_secret(secret_file, file_error);
+                if (!secret) return fail(file_error);
+                s.secret = std::move(*secret);
+            }
             c.servers.push_back(std::move(s));
+        } else if (key == "hold-down" && w.size() == 2) {
+            if (!parse_unsigned(w[1], c.hold_down_s, kMaxHoldDownSeconds))
+                return fail("bad hold-down " + quoted(w[1]));
         } else if (key == "nas-identifier" && w.size() == 2) {
             c.nas_identifier = w[1];
         } else if (key == "nas-ipv6-address" && w.size() == 2) {

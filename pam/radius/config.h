@@ -2,6 +2,9 @@
 // pam_dsradius configuration: servers in order of preference and the NAS's
 // identity. One directive per line:
 //   server <address> [auth-port N] [acct-port N] secret-file PATH [timeout S] [retries N]
+//   server <address> tls [port N] ca-file PATH cert-file PATH key-file PATH [name HOST]
+//          [timeout S] [retries N]
+//   hold-down S
 //   nas-identifier TEXT
 //   nas-ip-address IPV4
 //   nas-ipv6-address IPV6
@@ -33,16 +36,29 @@ inline constexpr unsigned kDefaultTotalMs = 10000;
 inline constexpr unsigned kMaxTimeoutMs = 60000;
 inline constexpr unsigned kMaxRetries = 10;
 inline constexpr std::size_t kMaxSecret = 128;
+// RFC 6614 section 2.3: the shared secret of RADIUS over TLS.
+inline constexpr const char *kTlsSecret = "radsec";
+inline constexpr unsigned kDefaultTlsPort = 2083;
+inline constexpr unsigned kDefaultHoldDown = 30;  // seconds a silent server is skipped
+inline constexpr std::size_t kMaxKeyFile = 64 * 1024;
 // RFC 2865 section 3: a shared secret should be at least 16 octets.
 inline constexpr std::size_t kRecommendedSecret = 16;
 
+enum class transport { udp, tls };
+
 struct server {
     std::string address;  // numeric IPv4 or IPv6
-    unsigned auth_port = kDefaultAuthPort;
+    transport via = transport::udp;
+    unsigned auth_port = kDefaultAuthPort;  // with TLS: the one port for both
     unsigned acct_port = kDefaultAcctPort;
     secret::string secret;
     unsigned timeout_ms = kDefaultTimeoutMs;
     unsigned retries = kDefaultRetries;
+    // TLS: trust anchors, our certificate and key (read and checked as a
+    // secret is), and the name the server's certificate must carry (its
+    // address when empty).
+    std::string ca_file, cert_file, name;
+    secret::string key;
 };
 
 struct config {
@@ -52,6 +68,7 @@ struct config {
     std::optional<in6_addr> nas_ipv6;
     bool require_message_authenticator = true;
     unsigned total_timeout_ms = kDefaultTotalMs;
+    unsigned hold_down_s = kDefaultHoldDown;  // 0: no failover memory
 };
 
 // Parses configuration text; returns nothing with `error` naming the line and value.
@@ -65,5 +82,10 @@ std::optional<config> load_config(const std::string &path, std::string &error);
 // regular file owned by root or by us that no group or other may read or
 // write (checked on the open descriptor). A short secret is logged.
 std::optional<secret::string> read_secret(const std::string &path, std::string &error);
+
+// Returns the whole of `path`, at most `max_size` bytes, under the same
+// checks as a secret file ("what" names it in `error`).
+std::optional<secret::string> read_private_file(const std::string &path, const char *what, std::size_t max_size,
+                                                std::string &error);
 
 }  // namespace radius

@@ -51,6 +51,65 @@ start_freeradius() {
     radius_stacks
 }
 
+# start_freeradius_tls USERS-FILE-TEXT: the same server, also listening for
+# RADIUS over TLS on TLS_PORT (client certificates of $PKI/ca.pem required).
+TLS_PORT=18283
+PKI=$S/pki
+start_freeradius_tls() {
+    source "$SOURCE/tests/e2e/radius/certs.sh"
+    make_certs $PKI
+    mkdir -p $R
+    cat >$R/tls.conf <<CONF
+listen {
+    ipaddr = 127.0.0.1
+    port = $TLS_PORT
+    type = auth+acct
+    proto = tcp
+    virtual_server = default
+    clients = radsec
+    limit {
+        max_connections = 0
+    }
+    tls {
+        private_key_file = $PKI/server.key
+        certificate_file = $PKI/server.pem
+        ca_file = $PKI/ca.pem
+        fragment_size = 8192
+        cipher_list = "DEFAULT"
+        tls_min_version = "1.2"
+        tls_max_version = "1.3"
+        cache {
+            enable = no
+        }
+        require_client_cert = yes
+        verify {
+        }
+    }
+}
+clients radsec {
+    client 127.0.0.1 {
+        ipaddr = 127.0.0.1
+        proto = tls
+        secret = radsec
+        # One connection a transaction: the benchmark opens them fast.
+        limit {
+            max_connections = 0
+            idle_timeout = 5
+        }
+    }
+}
+CONF
+    start_freeradius "$1" || return 1
+    for _ in $(seq 100); do ss -Hltn | grep -q ":$TLS_PORT " && return 0; sleep 0.05; done
+    return 1
+}
+
+# tls_line [OPTION VALUE]...: a TLS server line with the test PKI.
+tls_line() {
+    echo "server 127.0.0.1 tls port $TLS_PORT ca-file $PKI/ca.pem cert-file $PKI/client.pem" \
+         "key-file $PKI/client.key timeout 2 retries 0 $*"
+}
+
 # start_fake PORT MODE: a radius-fake server (FAKE_LOG, FAKE_DELAY_MS from
 # the caller's environment), ready when this returns.
 start_fake() {
@@ -59,8 +118,9 @@ start_fake() {
 }
 
 # module_conf LINE...: the module's configuration, server lines first.
+# Failover memory is off unless a test asks for it (a later "hold-down").
 module_conf() {
-    printf '%s\n' "$@" "nas-identifier dsppp-test" >$S/dsradius.conf
+    printf '%s\n' "hold-down 0" "$@" "nas-identifier dsppp-test" >$S/dsradius.conf
 }
 
 # The accounting records FreeRADIUS wrote, one paragraph each.

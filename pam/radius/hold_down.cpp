@@ -1,0 +1,197 @@
+// SPDX-License-Identifier: BSD-3-Clause
+#include "pam/radius/hold_down.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <ctime>
+#include <sstream>
+#include <thread>
+
+#include "base/unique_fd.h"
+
+namespace radius {
+
+namespace {
+
+constexpr const char *kStateFile = "/radius-servers";
+constexpr const char *kLockFile = "/radius-servers.lock";
+constexpr const char *kTempSuffix = ".XXXXXX";
+constexpr const char *kHeader = "dsppp-radius-servers 1";
+constexpr off_t kMaxStateSize = 64 * 1024;
+constexpr mode_t kDirMode = 0700;
+constexpr mode_t kFileMode = 0600;
+constexpr mode_t kWritableByOthers = 022;
+constexpr unsigned kMaxPort = 65535;
+// Readers never wait; a writer waits this long for the lock, then goes on
+// without recording (the next transaction records again).
+constexpr int kLockAttempts = 20;
+constexpr auto kLockPause = std::chrono::milliseconds(10);
+
+bool warned_unusable = false;
+
+void unusable(const std::string &dir, const char *why) {
+    if (warned_unusable) return;
+    warned_unusable = true;
+    syslog(LOG_WARNING, "pam_dsradius: %s %s; failover is not remembered across transactions", dir.c_str(), why);
+}
+
+// Returns whether `dir` is (made) a directory of root's that nobody else may change.
+bool usable_dir(const std::string &dir) {
+    if (mkdir(dir.c_str(), kDirMode) != 0 && errno != EEXIST) {
+        unusable(dir, "cannot be created");
+        return false;
+    }
+    struct stat st {};
+    if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        unusable(dir, "is not a directory");
+        return false;
+    }
+    if (st.st_uid != 0 || (st.st_mode & kWritableByOthers) != 0) {
+        unusable(dir, "is not root's own directory, or others may write it");
+        return false;
+    }
+    return true;
+}
+
+struct entry {
+    server_key key;
+    int64_t until = 0;
+};
+
+bool parse_line(const std::string &line, entry &e) {
+    std::istringstream words(line);
+    std::string port_text, until_text, rest;
+    if (!(words >> e.key.transport >> e.key.address >> port_text >> until_text) || (words >> rest)) return false;
+    if (e.key.transport != "udp" && e.key.transport != "tls") return false;
+    unsigned char probe[sizeof(in6_addr)];
+    if (inet_pton(AF_INET, e.key.address.c_str(), probe) != 1 && inet_pton(AF_INET6, e.key.address.c_str(), probe) != 1)
+        return false;
+    auto [pend, perr] = std::from_chars(port_text.data(), port_text.data() + port_text.size(), e.key.port);
+    auto [uend, uerr] = std::from_chars(until_text.data(), until_text.data() + until_text.size(), e.until);
+    return perr == std::errc{} && pend == port_text.data() + port_text.size() && e.key.port > 0 &&
+           e.key.port <= kMaxPort && uerr == std::errc{} && uend == until_text.data() + until_text.size() &&
+           e.until > 0;
+}
+
+// Returns the state's entries; a file that is not a private regular file of
+// ours, too large or not in the format is `damaged` and read as empty.
+std::vector<entry> read_state(const std::string &dir, bool &damaged) {
+    damaged = false;
+    std::vector<entry> entries;
+    base::unique_fd fd(open((dir + kStateFile).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (!fd) {
+        damaged = errno != ENOENT;
+        return entries;
+    }
+    struct stat st {};
+    if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || (st.st_uid != 0 && st.st_uid != geteuid()) ||
+        (st.st_mode & kWritableByOthers) != 0 || st.st_size > kMaxStateSize) {
+        damaged = true;
+        return entries;
+    }
+    std::string text(static_cast<std::size_t>(st.st_size), '\0');
+    if (read(fd.get(), text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+        damaged = true;
+        return entries;
+    }
+    std::istringstream lines(text);
+    std::string line;
+    if (!std::getline(lines, line) || line != kHeader) {
+        damaged = true;
+        return entries;
+    }
+    while (std::getline(lines, line)) {
+        entry e;
+        if (!parse_line(line, e)) {
+            damaged = true;
+            entries.clear();
+            return entries;
+        }
+        entries.push_back(e);
+    }
+    return entries;
+}
+
+bool write_state(const std::string &dir, const std::vector<entry> &entries) {
+    std::string text = std::string(kHeader) + "\n";
+    for (const entry &e : entries)
+        text += e.key.transport + " " + e.key.address + " " + std::to_string(e.key.port) + " " +
+                std::to_string(e.until) + "\n";
+    std::string temp = dir + kStateFile + kTempSuffix;
+    base::unique_fd fd(mkstemp(temp.data()));
+    if (!fd) return false;
+    bool ok = fchmod(fd.get(), kFileMode) == 0 &&
+              write(fd.get(), text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    ok = close(fd.release()) == 0 && ok;
+    if (!ok || rename(temp.c_str(), (dir + kStateFile).c_str()) != 0) {
+        unlink(temp.c_str());
+        return false;
+    }
+    return true;
+}
+
+// Returns the exclusive lock on the state, or an empty descriptor when it
+// could not be had within the bounded wait.
+base::unique_fd lock_state(const std::string &dir) {
+    base::unique_fd fd(open((dir + kLockFile).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, kFileMode));
+    if (!fd) return fd;
+    for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
+        if (flock(fd.get(), LOCK_EX | LOCK_NB) == 0) return fd;
+        if (errno != EWOULDBLOCK && errno != EINTR) break;
+        std::this_thread::sleep_for(kLockPause);
+    }
+    return base::unique_fd();
+}
+
+}  // namespace
+
+int64_t state_now() {
+    timespec t{};
+    clock_gettime(CLOCK_BOOTTIME, &t);
+    return static_cast<int64_t>(t.tv_sec);
+}
+
+std::vector<server_key> dead_servers(const std::string &dir, int64_t now) {
+    std::vector<server_key> dead;
+    if (!usable_dir(dir)) return dead;
+    bool damaged = false;
+    for (const entry &e : read_state(dir, damaged))
+        if (e.until > now) dead.push_back(e.key);
+    return dead;
+}
+
+bool record_changes(const std::string &dir, const std::vector<server_change> &changes, int64_t now) {
+    if (changes.empty() || !usable_dir(dir)) return false;
+    base::unique_fd lock = lock_state(dir);
+    if (!lock) {
+        syslog(LOG_WARNING, "pam_dsradius: the server state in %s is busy; not recorded this time", dir.c_str());
+        return false;
+    }
+    bool damaged = false;
+    std::vector<entry> entries = read_state(dir, damaged);
+    if (damaged) syslog(LOG_WARNING, "pam_dsradius: the server state in %s was damaged or not ours; replaced", dir.c_str());
+    std::vector<entry> kept;
+    for (const entry &e : entries) {
+        bool changed = false;
+        for (const server_change &c : changes) changed = changed || c.key == e.key;
+        if (!changed && e.until > now) kept.push_back(e);
+    }
+    for (const server_change &c : changes)
+        if (c.dead) kept.push_back({c.key, c.until});
+    if (!write_state(dir, kept)) {
+        syslog(LOG_ERR, "pam_dsradius: cannot write the server state in %s: %m", dir.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace radius

@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
+# Failover remembered across processes: each dial-in is a new daemon, and a
+# server that did not answer is skipped by the next ones for its hold-down.
+source "$(dirname "$0")/lib.sh"
+source "$SOURCE/tests/e2e/radius/server.sh"
+radius_stacks
+SILENT=18250 GOOD=18251 STATE=/run/dsppp/radius-servers
+start_fake $SILENT silent
+start_fake $GOOD good
+GOOD_PID=$!
+conf() { # HOLD-DOWN: the silent server first, then the good one
+    printf '%s\n' "server 127.0.0.1 auth-port $SILENT acct-port $SILENT secret-file $S/radius.secret timeout 2 retries 0" \
+        "server 127.0.0.1 auth-port $GOOD acct-port $GOOD secret-file $S/radius.secret timeout 2 retries 0" \
+        "hold-down $1" >$S/dsradius.conf
+}
+# dial: one dial-in in a new process; prints its milliseconds, keeps its transcript in $S/out.
+dial() {
+    local t0
+    t0=$(date +%s%N)
+    sim --port 0 --user alice --password apw --auth pap >$S/out
+    echo $((($(date +%s%N) - t0) / 1000000))
+}
+
+conf 30
+first=$(dial)
+expect_contains "the first dial-in waits for the silent server" "$(cat $S/out)" "did not answer; skipped for 30 s"
+expect_eq "...its 2 s" "$((first >= 2000))" "1"
+for n in second third; do
+    ms=$(dial)
+    expect_eq "the $n dial-in skips it: under 0.5 s (took $ms ms)" "$((ms < 500))" "1"
+    expect_lacks "...without asking it or logging it again" "$(cat $S/out)" "127.0.0.1 (udp port $SILENT)"
+    expect_contains "...and is accepted" "$(cat $S/out)" '"result":1'
+done
+expect_eq "the state is root's and private" "$(stat -c '%U %a' /run/dsppp $STATE | tr '\n' ' ')" "root 700 root 600 "
+
+# When the hold-down ends the server is asked again.
+rm -rf /run/dsppp
+conf 1
+dial >/dev/null
+sleep 1.2
+expect_eq "after the hold-down the server is asked again" "$(($(dial) >= 2000))" "1"
+
+# Every server marked: all are asked anyway, in order. Then the second
+# answers again, and its mark goes at once.
+rm -rf /run/dsppp
+conf 30
+replace_good() { kill $GOOD_PID && wait $GOOD_PID 2>/dev/null; start_fake $GOOD $1; GOOD_PID=$!; }
+replace_good silent
+dial >/dev/null
+ms=$(dial)
+expect_contains "every server marked: none is left out" "$(cat $S/out)" "no RADIUS server answered for alice"
+expect_eq "...all were asked, in order (took $ms ms)" "$((ms >= 4000))" "1"
+replace_good good
+dial >/dev/null
+expect_contains "a marked server that answers is no longer skipped" "$(cat $S/out)" "(udp port $GOOD) answered again"
+ms=$(dial)
+expect_eq "...the next dial-in goes straight to it (took $ms ms)" "$((ms < 500))" "1"
+
+# 3000 valid marks of the silent server: only the size gives it away.
+oversize() {
+    { head -1 $STATE; for _ in $(seq 3000); do echo "udp 127.0.0.1 $SILENT 99999999"; done; } >$STATE.big
+    chmod 600 $STATE.big && mv $STATE.big $STATE
+}
+# A state that cannot be trusted is not used: damaged, another user's, or in
+# a directory others may write. Each costs one wait, never a wrong skip.
+while IFS='|' read -r what spoil; do
+    rm -rf /run/dsppp
+    conf 30
+    dial >/dev/null
+    eval "$spoil"
+    ms=$(dial)
+    expect_eq "$what: not trusted, the silent server is asked (took $ms ms)" "$((ms >= 2000))" "1"
+done <<'TABLE'
+a damaged state file|printf 'garbage\n' >$STATE
+an oversized state file|oversize
+another user's state file|chown nobody $STATE
+a directory others may write|chmod 777 /run/dsppp
+TABLE
+expect_contains "...and that is said" "$(cat $S/out)" "is not root's own directory, or others may write it"
+
+kill $(jobs -p) 2>/dev/null
+finish

@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
+# RADIUS over TLS (RFC 6614) against FreeRADIUS's TLS listener: accepted and
+# refused dial-ins, accounting, every certificate check, and failover from a
+# TLS server that refuses the handshake to a UDP one.
+source "$(dirname "$0")/lib.sh"
+source "$SOURCE/tests/e2e/radius/server.sh"
+start_freeradius_tls "$(printf 'alice Cleartext-Password := "apw"\n\tFramed-MTU = 1400,\n\tClass = 0x0a0b\n')" ||
+    { not_ok "FreeRADIUS starts with a TLS listener"; finish; }
+
+module_conf "$(tls_line)"
+out=$(sim --port 0 --user alice --password apw --bytes-in 3000000000 --connect-time 9)
+expect_contains "PAP accepted over TLS" "$out" '"event":"pap","message":"Success","result":1'
+expect_contains "...the authorization applied" "$out" '"mru":1400'
+expect_contains "...answered over the connection" "$out" "authentication answered by 127.0.0.1"
+sleep 0.3
+expect_contains "accounting start over TLS recorded" "$(detail | awk -v RS= '/Status-Type = Start/')" \
+    'User-Name = "alice"'
+stop=$(detail | awk -v RS= '/Status-Type = Stop/')
+expect_contains "accounting stop over TLS recorded, with the counters" "$stop" "Acct-Input-Octets = 3000000000"
+expect_contains "...and the Class" "$stop" "Class = 0x0a0b"
+
+out=$(sim --port 0 --user alice --password wrong)
+expect_contains "a wrong password is refused over TLS" "$out" "alice refused by the RADIUS server"
+expect_contains "...and the peer refused" "$out" '"result":0'
+
+# Every check of the server's certificate: a failure is a dead server, with
+# a line that says which check failed.
+trusting_another_ca() { tls_line | sed "s#$PKI/ca.pem#$PKI/other-ca.pem#"; }
+naming_another_host() { tls_line name other.test; }
+while IFS='|' read -r what line reason; do
+    module_conf "$($line)"
+    out=$(sim --port 0 --user alice --password apw)
+    expect_contains "$what: refused" "$out" '"result":0'
+    expect_contains "$what: the line says why" "$out" "$reason"
+done <<'TABLE'
+a server certificate from another CA|trusting_another_ca|the server's certificate failed verification: 
+a name the certificate does not carry|naming_another_host|the server's certificate failed verification: hostname mismatch
+TABLE
+module_conf "$(tls_line name radius.test)"
+expect_contains "the name the certificate carries is accepted" "$(sim --port 0 --user alice --password apw)" '"result":1'
+
+# The client key: missing, or readable by others; both refused with a clear line.
+module_conf "$(tls_line | sed "s#$PKI/client.key#$PKI/missing.key#")"
+out=$(sim --port 0 --user alice --password apw)
+expect_contains "a missing client key is refused" "$out" "key file \\\"$PKI/missing.key\\\" cannot be opened"
+chmod 644 $PKI/client.key
+module_conf "$(tls_line)"
+out=$(sim --port 0 --user alice --password apw)
+expect_contains "a client key others may read is refused" "$out" "may be read or written by group or others"
+chmod 600 $PKI/client.key
+
+# Failover: the TLS server refuses our handshake (our certificate is from a
+# CA it does not trust); the UDP server after it answers.
+module_conf "$(tls_line | sed "s#$PKI/client#$PKI/other-client#g")" \
+    "server 127.0.0.1 auth-port $AUTH_PORT acct-port $ACCT_PORT secret-file $S/radius.secret timeout 1 retries 0"
+out=$(sim --port 0 --user alice --password apw)
+expect_contains "a TLS server refusing the handshake fails over to UDP" "$out" '"result":1'
+expect_contains "...after a line naming the TLS server" "$out" "pam_dsradius: TLS server 127.0.0.1: "
+
+kill $(jobs -p) 2>/dev/null
+finish
