@@ -11,7 +11,7 @@
 
 int ds_parse_int(const char *text) noexcept {
     if (text == nullptr) return 0;
-    long value = std::strtol(text, nullptr, 10);
+    long long value = std::strtoll(text, nullptr, 10);
     if (value > INT_MAX) return INT_MAX;
     if (value < INT_MIN) return INT_MIN;
     return static_cast<int>(value);

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // The plug-in interface of pppd 2.4.2 as built for the device (INET6, CBCP and
 // the device's two extra hooks). Layouts must stay binary compatible with that
-// build; the static_asserts below pin them for x86_64.
+// build; the static_asserts at the end pin them for each data model.
 #pragma once
 
 #include <cstddef>
@@ -193,7 +193,24 @@ extern cbcp_state cbcp[];
 
 }  // extern "C"
 
-#if defined(__x86_64__)
+// The daemon's layouts for each data model we build, worked out from the
+// declarations above: the option records hold only one-byte flags, ints and
+// 32-bit values, so they are the same everywhere; the records that hold
+// pointers follow the pointer size (4 or 8, aligned to itself).
+namespace pppd::layout {
+#if __SIZEOF_POINTER__ == 8
+inline constexpr std::size_t kCbcpSize = 24, kCbcpNumber = 16;
+inline constexpr std::size_t kChapDigestSize = 56, kChapVerify = 16, kChapNext = 48;
+inline constexpr std::size_t kWordlistSize = 16, kNotifierSize = 24;
+#elif __SIZEOF_POINTER__ == 4
+inline constexpr std::size_t kCbcpSize = 16, kCbcpNumber = 12;
+inline constexpr std::size_t kChapDigestSize = 28, kChapVerify = 8, kChapNext = 24;
+inline constexpr std::size_t kWordlistSize = 8, kNotifierSize = 12;
+#else
+#error "pppd's plug-in layouts are not pinned for this pointer size"
+#endif
+}  // namespace pppd::layout
+
 static_assert(sizeof(eui64_t) == 8 && alignof(eui64_t) == 4);
 static_assert(sizeof(lcp_options) == 68 && alignof(lcp_options) == 4);
 static_assert(offsetof(lcp_options, neg_mru) == 3);
@@ -216,17 +233,18 @@ static_assert(offsetof(ipcp_options, ouraddr) == 24);
 static_assert(offsetof(ipcp_options, hisaddr) == 28);
 static_assert(offsetof(ipcp_options, dnsaddr) == 32);
 static_assert(offsetof(ipcp_options, winsaddr) == 40);
-static_assert(sizeof(ipv6cp_options) == 52);
+static_assert(sizeof(ipv6cp_options) == 52 && alignof(ipv6cp_options) == 4);
 static_assert(offsetof(ipv6cp_options, neg_vj) == 28);
 static_assert(offsetof(ipv6cp_options, vj_protocol) == 32);
 static_assert(offsetof(ipv6cp_options, ourid) == 36);
 static_assert(offsetof(ipv6cp_options, hisid) == 44);
-static_assert(sizeof(cbcp_state) == 24);
+static_assert(sizeof(cbcp_state) == pppd::layout::kCbcpSize);
 static_assert(offsetof(cbcp_state, us_allowed) == 5);
 static_assert(offsetof(cbcp_state, us_type) == 8);
-static_assert(offsetof(cbcp_state, us_number) == 16);
-static_assert(sizeof(chap_digest_type) == 56);
-static_assert(offsetof(chap_digest_type, verify_response) == 16);
-static_assert(offsetof(chap_digest_type, next) == 48);
+static_assert(offsetof(cbcp_state, us_number) == pppd::layout::kCbcpNumber);
+static_assert(sizeof(chap_digest_type) == pppd::layout::kChapDigestSize);
+static_assert(offsetof(chap_digest_type, verify_response) == pppd::layout::kChapVerify);
+static_assert(offsetof(chap_digest_type, next) == pppd::layout::kChapNext);
+static_assert(sizeof(wordlist) == pppd::layout::kWordlistSize);
+static_assert(sizeof(notifier) == pppd::layout::kNotifierSize);
 static_assert(sizeof(pppd_stats) == 16);
-#endif

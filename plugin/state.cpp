@@ -28,7 +28,7 @@ int ds_get_port() noexcept {
     const char *value = std::getenv(kPortVariable);
     if (value == nullptr) return kNoPort;
     // As atoi reads it (leading digits, no digits is 0), but clamped.
-    long port = std::strtol(value, nullptr, 10);
+    long long port = std::strtoll(value, nullptr, 10);
     if (port > INT_MAX) return INT_MAX;
     if (port < INT_MIN) return INT_MIN;
     return static_cast<int>(port);

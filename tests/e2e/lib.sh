@@ -24,6 +24,10 @@ MODULE=${DSTEST_MODULE:-$BUILD/tests/pam_dstest.so}
 SIM=$BUILD/tools/pppd-sim
 PLUGIN=$BUILD/plugin/dsppp.so
 DSCONF=$BUILD/tools/dsconf
+# Programs built for another CPU run under its emulator (a command line, such
+# as qemu-user with its library prefix); native builds leave it empty.
+read -ra EMULATOR <<<"${DSPPP_EMULATOR:-}"
+target() { "${EMULATOR[@]}" "$@"; }
 
 sandbox_up() {
     # Private scratch space; /tmp itself stays shared, as the build may live there.
@@ -47,7 +51,7 @@ exec sleep 30
 STUB
     chmod +x $S/bin/inadyn
     export PATH=$S/bin:$PATH
-    "$DSCONF" build - <<<'{}' >/dev/null
+    target "$DSCONF" build - <<<'{}' >/dev/null
 }
 sandbox_up
 
@@ -73,4 +77,4 @@ live_transactions() {
     ended=$(grep -c '^end' $S/record)
     echo $((begun - ended))
 }
-sim() { "$SIM" --plugin "$PLUGIN" --json "$@"; }
+sim() { target "$SIM" --plugin "$PLUGIN" --json "$@"; }

@@ -36,6 +36,11 @@ struct Authz : ::testing::Test {
 u_int32_t ip(const char *text) { return inet_addr(text); }
 
 TEST_F(Authz, FramedAddressGrantsClearsAndKeeps) {
+    // 167772172 is 0x0a00000c: the first octet is the most significant, and
+    // the daemon wants the address as the bytes 10 0 0 12 on any CPU.
+    apply({"FRAMED_IP_ADDRESS=167772172"});
+    const unsigned char wire[] = {0x0a, 0x00, 0x00, 0x0c};
+    EXPECT_EQ(std::memcmp(&ds_framed_ip, wire, sizeof wire), 0);
     apply({"FRAMED_IP_ADDRESS=167772162"});  // 10.0.0.2
     EXPECT_EQ(ds_framed_ip, ip("10.0.0.2"));
     u_int32_t addr = ip("10.9.9.9");

@@ -115,6 +115,23 @@ TEST_F(Linkup, StaticRoutesFollowTheLinkEndpoints) {
     EXPECT_FALSE(read_at(store::host_offset(0)));  // entries without a host read none
 }
 
+// A route record and its host entry as the store holds them, byte by byte:
+// addresses in IPv4-mapped form and network order, prefix 96 + 24.
+TEST_F(Linkup, StoreRecordBytesGiveTheRoute) {
+    const unsigned char record[] = {
+        0x00,                                                  // type: network
+        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, 192, 168, 1, 0,  // destination
+        0x01, 0x01, 0x78,                                      // host 1, via host, prefix 120
+    };
+    const unsigned char gateway[] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, 10, 0, 0, 2};
+    std::memcpy(dev.store.data() + store::route_offset(0), record, sizeof record);
+    std::memcpy(dev.store.data() + store::host_offset(1) + store::kHostAddr, gateway, sizeof gateway);
+    put_store_byte(store::host_offset(1) + store::kHostEnabled, 1);
+    ds_ip_up();
+    EXPECT_EQ(routes(), (std::vector<std::string>{
+                            "route4 192.168.1.0/255.255.255.0 via 10.0.0.2 dev dstest0"}));
+}
+
 TEST_F(Linkup, ZeroGatewayMatchesZeroLinkAddress) {
     ipcp_wantoptions[0].hisaddr = 0;
     host(3, "0.0.0.0");

@@ -4,6 +4,7 @@
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 #include <openssl/rand.h>
+#include <security/pam_appl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <syslog.h>
@@ -17,6 +18,7 @@
 
 #include "platform/pam_env.h"
 #include "base/signals.h"
+#include "pam/radius/attrs.h"
 #include "pam/radius/config.h"
 #include "pam/radius/packet.h"
 #include "tests/radius_reply.h"
@@ -115,6 +117,27 @@ TEST(RadiusPacket, KnownAnswerRequestAndReply) {
     EXPECT_EQ(hex(radius_test::reply(radius::access_accept, 0x2a, p.auth,
                                      {{radius::framed_mtu, std::string("\0\0\x05\xdc", 4)}}, "secret")),
               reply_hex);
+}
+
+// The attributes a reply grants, read from bytes written out one by one: a
+// value taken in host order shows on any CPU.
+TEST(RadiusPacket, AcceptAttributesAreReadInNetworkOrder) {
+    const uint8_t accept[] = {
+        0x02, 0x01, 0x00, 0x2a, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+        0x08, 0x06, 0x0a, 0x00, 0x00, 0x0c,                     // Framed-IP-Address 10.0.0.12
+        0x1b, 0x06, 0x00, 0x00, 0x0e, 0x10,                     // Session-Timeout 3600
+        0x60, 0x0a, 0x02, 0x00, 0x00, 0xff, 0xfe, 0x00, 0x00, 0x01,  // Framed-Interface-Id
+    };
+    auto decoded = radius::decode(accept, sizeof accept);
+    ASSERT_TRUE(decoded);
+    pam_handle_t *pamh = nullptr;
+    const pam_conv conv{nullptr, nullptr};
+    ASSERT_EQ(pam_start("dsppp-unit", "u", &conv, &pamh), PAM_SUCCESS);
+    radius::apply_accept(pamh, *decoded);
+    EXPECT_STREQ(pam_getenv(pamh, pam_env::kFramedIpAddress), "167772172");
+    EXPECT_STREQ(pam_getenv(pamh, pam_env::kSessionTimeout), "3600");
+    EXPECT_STREQ(pam_getenv(pamh, pam_env::kFramedInterfaceId), "::200:ff:fe00:1");
+    pam_end(pamh, PAM_SUCCESS);
 }
 
 TEST(RadiusPacket, RequestsCarryAVerifiableMessageAuthenticator) {

@@ -139,6 +139,8 @@ void apply_entry(const record &r, const json &entry, image_bytes &image) {
             if (!values.count("index")) reject(where + "[]", entry, "each entry needs an \"index\"");
             index = integer(values["index"], where + "[].index", 0, r.count - 1);
             values.erase("index");
+            // Appended piece by piece: `where += "." + ...` draws GCC 12's -Wrestrict
+            // false positive inside std::string (char_traits.h) on 32-bit ARM.
             where.append(".").append(std::to_string(index));
         }
     }
@@ -248,7 +250,7 @@ json setting(const std::string &key, const std::string &value) {
     (*place)[parts.back()] = v;
     if (r->shape == record_shape::single) return {{r->key, entry}};
     char *end = nullptr;
-    long index = std::strtol(parts[1].c_str(), &end, 10);
+    long long index = std::strtoll(parts[1].c_str(), &end, 10);
     if (*end || parts[1].empty()) throw bad_description(key + ": bad index \"" + parts[1] + "\"");
     entry["index"] = index;
     return {{r->key, json::array({entry})}};
