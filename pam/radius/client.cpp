@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <chrono>
 #include <cstring>
 
@@ -147,7 +148,17 @@ private:
         return r;
     }
 
+    // Returns whether an earlier try to server `si` used identifier `id`.
+    bool identifier_used(std::size_t si, uint8_t id) const {
+        for (const sent_try &t : tries_)
+            if (t.server == si && t.identifier == id) return true;
+        return false;
+    }
+
     // Builds a request for server `si` from `local` and records its try.
+    // Each try to a server has an identifier of its own: an accounting try
+    // differs from the last (Acct-Delay-Time), and RFC 5080 section 2.2.1
+    // wants a new identifier for new content.
     std::optional<request_bytes> build_try(std::size_t si, const sockaddr_storage &local,
                                            const request_builder &build) {
         uint8_t id = 0;
@@ -155,6 +166,8 @@ private:
             result_ = failed();
             return std::nullopt;
         }
+        static_assert(kMaxRetries + 1 <= UINT8_MAX, "a server's tries always leave an identifier free");
+        while (identifier_used(si, id)) ++id;
         unsigned delay = static_cast<unsigned>(
             std::chrono::duration_cast<std::chrono::seconds>(clock::now() - start_).count());
         auto request = build(c_.servers[si], local, id, delay);

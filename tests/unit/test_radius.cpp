@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // The RADIUS packet layer and the module's configuration.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 #include <openssl/rand.h>
@@ -14,11 +15,13 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
 
 #include "platform/pam_env.h"
 #include "base/signals.h"
 #include "pam/radius/attrs.h"
+#include "pam/radius/client.h"
 #include "pam/radius/config.h"
 #include "pam/radius/packet.h"
 #include "tests/radius_reply.h"
@@ -54,7 +57,11 @@ unsigned char *__wrap_HMAC(const EVP_MD *m, const void *k, int kl, const unsigne
                            unsigned char *md, unsigned int *ml) {
     return fails("HMAC") ? nullptr : __real_HMAC(m, k, kl, d, n, md, ml);
 }
-int __wrap_RAND_bytes(unsigned char *b, int n) { return fails("RAND_bytes") ? 0 : __real_RAND_bytes(b, n); }
+int __wrap_RAND_bytes(unsigned char *b, int n) {
+    if (fails("RAND_bytes")) return 0;
+    if (failing_call == "constant RAND_bytes") return std::memset(b, 0x2a, static_cast<std::size_t>(n)), 1;
+    return __real_RAND_bytes(b, n);
+}
 }
 
 namespace {
@@ -103,7 +110,7 @@ TEST(RadiusPacket, KnownAnswerRequestAndReply) {
               "00112233445566778899aabbccddeeff"
               "0105626f62"        // User-Name "bob"
               "050601020304"      // NAS-Port, big-endian
-              "5012" "79efe305f1949e0fdc242c70642510d0");  // Message-Authenticator
+              "5012" "79efe305f1949e0fdc242c70642510d0");  // Message-Authenticator, HMAC-MD5 computed apart
     // The server's answer, computed apart from this code (Framed-MTU 1500).
     const char *reply_hex =
         "022a002c" "0df8ab35cb910b523b396c49100fb5de"
@@ -138,28 +145,6 @@ TEST(RadiusPacket, AcceptAttributesAreReadInNetworkOrder) {
     EXPECT_STREQ(pam_getenv(pamh, pam_env::kSessionTimeout), "3600");
     EXPECT_STREQ(pam_getenv(pamh, pam_env::kFramedInterfaceId), "::200:ff:fe00:1");
     pam_end(pamh, PAM_SUCCESS);
-}
-
-TEST(RadiusPacket, RequestsCarryAVerifiableMessageAuthenticator) {
-    radius::packet p;
-    p.code = radius::access_request;
-    p.identifier = 7;
-    p.auth = from_hex("00112233445566778899aabbccddeeff");
-    p.add(radius::user_name, "alice");
-    auto bytes = radius::encode_access_request(p, "secret");
-    ASSERT_TRUE(bytes);
-    auto decoded = radius::decode(bytes->data(), bytes->size());
-    ASSERT_TRUE(decoded);
-    auto ma = decoded->first(radius::message_authenticator);
-    ASSERT_TRUE(ma);
-    // The server's check: HMAC over the packet with the field zeroed.
-    std::vector<uint8_t> zeroed = *bytes;
-    std::fill(zeroed.end() - 16, zeroed.end(), 0);
-    unsigned char mac[16];
-    unsigned len = 0;
-    HMAC(EVP_md5(), "secret", 6, zeroed.data(), zeroed.size(), mac, &len);
-    EXPECT_EQ(*ma, std::string(reinterpret_cast<char *>(mac), 16));
-    EXPECT_EQ(decoded->first(radius::user_name), "alice");
 }
 
 TEST(RadiusPacket, RepliesAreCheckedPieceByPiece) {
@@ -276,6 +261,38 @@ TEST(RadiusPacket, FailedRandomnessHasNoFallback) {
     failing_call.clear();
     EXPECT_TRUE(logged_contains(LOG_ERR, "pam_dsradius: RAND_bytes failed"));
     EXPECT_TRUE(radius::random_bytes(bytes, sizeof bytes));
+}
+
+// An accounting try differs from the one before (Acct-Delay-Time), so it
+// must not reuse an identifier (RFC 5080 section 2.2.1), however the random
+// bytes fall.
+TEST(RadiusExchange, AccountingTriesNeverShareAnIdentifier) {
+    int quiet = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);  // takes requests, answers none
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof at;
+    ASSERT_EQ(bind(quiet, reinterpret_cast<sockaddr *>(&at), sizeof at), 0);
+    ASSERT_EQ(getsockname(quiet, reinterpret_cast<sockaddr *>(&at), &len), 0);
+    radius::config c;
+    c.hold_down_s = 0;
+    radius::server &s = c.servers.emplace_back();
+    s.address = "127.0.0.1";
+    s.acct_port = ntohs(at.sin_port);
+    s.timeout_ms = 20;
+    s.retries = 3;
+    std::vector<uint8_t> identifiers;
+    auto build = [&](const radius::server &, const sockaddr_storage &, uint8_t id, unsigned) {
+        identifiers.push_back(id);
+        return std::optional<radius::request_bytes>(radius::request_bytes{{4, id, 0, 20}, {}});
+    };
+    failing_call = "constant RAND_bytes";
+    auto result = radius::exchange(c, radius::service::accounting, build);
+    failing_call.clear();
+    close(quiet);
+    EXPECT_EQ(result.how, radius::outcome::no_answer);
+    EXPECT_EQ(identifiers.size(), 4u);
+    EXPECT_EQ(std::set<uint8_t>(identifiers.begin(), identifiers.end()).size(), 4u);
 }
 
 // A TLS server may close before we write: the write must fail with EPIPE,
