@@ -8,7 +8,7 @@ expect_eq "only the interface symbols leave the plug-in" "$symbols" \
     "check_and_launch_ppp_dyndns ds_cbcp_init ds_update_resolv plugin_init pppd_version "
 
 printf 'char pppd_version[] = "2.4.9";\nvoid plugin_init(void) {}\n' >$S/old.c
-cc -shared -fPIC -o $S/old.so $S/old.c
+"$TARGET_CC" -shared -fPIC -o $S/old.so $S/old.c
 out=$("$SIM" --plugin $S/old.so --auth none 2>&1)
 expect_eq "a plug-in for another version is refused" "$?" "2"
 expect_contains "the refusal names the version" "$out" "is for pppd version 2.4.9, not 2.4.2"

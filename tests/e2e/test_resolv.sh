@@ -60,7 +60,6 @@ umount /etc/resolv.conf
 # The lock: its key file and the semaphore set can be planted by any local
 # user (the sandbox's IPC namespace is private). Whatever was planted, root
 # merges under a lock of its own, at once.
-SEM_PLANT=$BUILD/tests/sem-plant
 as_nobody() { setpriv --reuid=65534 --regid=65534 --clear-groups "$@"; }
 echo "nameserver 192.0.2.88" >/etc/ppp/resolv.conf5
 while IFS='|' read -r what plant; do

@@ -29,8 +29,6 @@ TEST_F(Core, PortIndexReadsEnvironmentOnEveryCall) {
     EXPECT_EQ(ds_get_port(), -1);
 }
 
-TEST_F(Core, CheckHookAlwaysClaimsSecrets) { EXPECT_EQ(ds_have_secrets(), 1); }
-
 // Runs a conversation over messages of the given styles.
 int converse(decltype(&ds_pap_conv) conv, std::initializer_list<int> styles,
              pam_response **resp) {

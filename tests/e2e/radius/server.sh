@@ -4,8 +4,8 @@
 # pam_dsradius and pam_dslocal.
 RADIUS_MODULE=$BUILD/pam/pam_dsradius.so
 LOCAL_MODULE=$BUILD/pam/pam_dslocal.so
-FAKE=$BUILD/tests/radius-fake
-DRIVE=$BUILD/tests/pam-drive
+FAKE=$RADIUS_FAKE
+DRIVE=$PAM_DRIVE
 SECRET=s3cret-for-tests
 AUTH_PORT=18121
 ACCT_PORT=18131
