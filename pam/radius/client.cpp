@@ -37,20 +37,8 @@ struct sent_try {
 int connect_udp(const server &s, service kind, sockaddr_storage &local) {
     unsigned port = kind == service::authentication ? s.auth_port : s.acct_port;
     sockaddr_storage addr{};
-    socklen_t len = 0;
-    auto *v4 = reinterpret_cast<sockaddr_in *>(&addr);
-    auto *v6 = reinterpret_cast<sockaddr_in6 *>(&addr);
-    if (inet_pton(AF_INET, s.address.c_str(), &v4->sin_addr) == 1) {
-        v4->sin_family = AF_INET;
-        v4->sin_port = htons(static_cast<uint16_t>(port));
-        len = sizeof *v4;
-    } else if (inet_pton(AF_INET6, s.address.c_str(), &v6->sin6_addr) == 1) {
-        v6->sin6_family = AF_INET6;
-        v6->sin6_port = htons(static_cast<uint16_t>(port));
-        len = sizeof *v6;
-    } else {
-        return kNoSocket;
-    }
+    socklen_t len = server_sockaddr(s.address, port, addr);
+    if (len == 0) return kNoSocket;
     int fd = socket(addr.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return kNoSocket;
     socklen_t local_len = sizeof local;

@@ -135,10 +135,8 @@ std::optional<config> parse_config(std::string_view text, std::string &error) {
             if (w.size() < 2) return fail("server needs an address");
             server s;
             s.address = w[1];
-            unsigned char probe[sizeof(in6_addr)];
-            if (inet_pton(AF_INET, s.address.c_str(), probe) != 1 &&
-                inet_pton(AF_INET6, s.address.c_str(), probe) != 1)
-                return fail("bad server address " + quoted(s.address));
+            sockaddr_storage probe{};
+            if (server_sockaddr(s.address, 0, probe) == 0) return fail("bad server address " + quoted(s.address));
             std::size_t first_option = 2;
             if (w.size() > 2 && w[2] == "tls") {
                 s.via = transport::tls;
@@ -223,6 +221,24 @@ std::optional<config> load_config(const std::string &path, std::string &error) {
     auto c = parse_config(text.str(), error);
     if (!c) error = path + ": " + error;
     return c;
+}
+
+socklen_t server_sockaddr(const std::string &address, unsigned port, sockaddr_storage &out) {
+    out = {};
+    auto *v4 = reinterpret_cast<sockaddr_in *>(&out);
+    auto *v6 = reinterpret_cast<sockaddr_in6 *>(&out);
+    if (inet_pton(AF_INET, address.c_str(), &v4->sin_addr) == 1) {
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(static_cast<uint16_t>(port));
+        return sizeof *v4;
+    }
+    if (inet_pton(AF_INET6, address.c_str(), &v6->sin6_addr) == 1) {
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(static_cast<uint16_t>(port));
+        return sizeof *v6;
+    }
+    out = {};
+    return 0;
 }
 
 }  // namespace radius

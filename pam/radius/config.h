@@ -15,6 +15,7 @@
 #pragma once
 
 #include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <optional>
 #include <string>
@@ -87,5 +88,9 @@ std::optional<secret::string> read_secret(const std::string &path, std::string &
 // checks as a secret file ("what" names it in `error`).
 std::optional<secret::string> read_private_file(const std::string &path, const char *what, std::size_t max_size,
                                                 std::string &error);
+
+// Returns the length of the socket address of numeric `address` with `port`,
+// written to `out`, or 0 when `address` is no numeric IPv4 or IPv6 address.
+socklen_t server_sockaddr(const std::string &address, unsigned port, sockaddr_storage &out);
 
 }  // namespace radius

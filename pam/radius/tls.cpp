@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: BSD-3-Clause
 #include "pam/radius/tls.h"
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <openssl/err.h>
@@ -87,17 +86,10 @@ bool tls_link::open(const server &s, std::string &why) {
     }
 
     sockaddr_storage addr{};
-    socklen_t len = 0;
-    auto *v4 = reinterpret_cast<sockaddr_in *>(&addr);
-    auto *v6 = reinterpret_cast<sockaddr_in6 *>(&addr);
-    if (inet_pton(AF_INET, s.address.c_str(), &v4->sin_addr) == 1) {
-        v4->sin_family = AF_INET;
-        v4->sin_port = htons(static_cast<uint16_t>(s.auth_port));
-        len = sizeof *v4;
-    } else if (inet_pton(AF_INET6, s.address.c_str(), &v6->sin6_addr) == 1) {
-        v6->sin6_family = AF_INET6;
-        v6->sin6_port = htons(static_cast<uint16_t>(s.auth_port));
-        len = sizeof *v6;
+    socklen_t len = server_sockaddr(s.address, s.auth_port, addr);
+    if (len == 0) {
+        why = "the server's address is not numeric";
+        return false;
     }
     fd_.reset(socket(addr.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     // One small request after the handshake: Nagle would hold it for the
