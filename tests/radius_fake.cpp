@@ -10,7 +10,13 @@
 // FAKE_LOG set, one line per request is appended to that file: identifier,
 // Acct-Delay-Time, NAS address, whether a User-Password came, and an MD5 of
 // the whole packet (equal for byte-identical retransmissions).
+// With FAKE_TLS set the fake is a RADIUS/TLS server (RFC 6614) on the TCP
+// port instead, one connection at a time: FAKE_TLS=anon offers anonymous
+// suites only (no certificate, TLS 1.2, security level 0, as a man in the
+// middle would); FAKE_TLS=PREFIX presents PREFIX.pem with PREFIX.key. It
+// logs "sni=NAME" (or "sni=none") for each handshake to FAKE_LOG.
 #include <arpa/inet.h>
+#include <openssl/ssl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -102,6 +108,80 @@ std::optional<std::vector<uint8_t>> answer(const std::string &mode, const std::s
     return reply;
 }
 
+void log_line(const char *path, const std::string &line) {
+    if (std::FILE *f = std::fopen(path, "a")) {
+        std::fprintf(f, "%s\n", line.c_str());
+        std::fclose(f);
+    }
+}
+
+SSL_CTX *tls_context(const std::string &what) {
+    SSL_CTX *ctx = SSL_CTX_new(TLS_server_method());
+    if (ctx == nullptr) return nullptr;
+    if (what == "anon") {
+        SSL_CTX_set_security_level(ctx, 0);
+        SSL_CTX_set_max_proto_version(ctx, TLS1_2_VERSION);
+        if (SSL_CTX_set_cipher_list(ctx, "aNULL:@SECLEVEL=0") == 1) return ctx;
+    } else if (SSL_CTX_use_certificate_chain_file(ctx, (what + ".pem").c_str()) == 1 &&
+               SSL_CTX_use_PrivateKey_file(ctx, (what + ".key").c_str(), SSL_FILETYPE_PEM) == 1) {
+        return ctx;
+    }
+    SSL_CTX_free(ctx);
+    return nullptr;
+}
+
+// Reads one whole RADIUS packet from the connection; false when it ends first.
+bool read_packet(SSL *ssl, std::vector<uint8_t> &packet) {
+    packet.assign(radius::kHeaderSize, 0);
+    std::size_t want = radius::kHeaderSize, got = 0;
+    while (got < want) {
+        int n = SSL_read(ssl, packet.data() + got, static_cast<int>(want - got));
+        if (n <= 0) return false;
+        got += static_cast<std::size_t>(n);
+        if (got == radius::kHeaderSize) {
+            want = (std::size_t{packet[radius::kLengthOffset]} << 8) | packet[radius::kLengthOffset + 1];
+            if (want < radius::kHeaderSize || want > radius::kMaxPacket) return false;
+            packet.resize(want);
+        }
+    }
+    return true;
+}
+
+int serve_tls(uint16_t port, const std::string &secret, const std::string &mode, const std::string &what,
+              const char *log_path) {
+    SSL_CTX *ctx = tls_context(what);
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    int on = 1;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (ctx == nullptr || fd < 0 || setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+        bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 || listen(fd, 8) != 0) {
+        std::fprintf(stderr, "radius-fake: cannot serve TLS \"%s\" on port %u\n", what.c_str(), port);
+        return 1;
+    }
+    for (;;) {
+        int conn = accept(fd, nullptr, nullptr);
+        if (conn < 0) continue;
+        SSL *ssl = SSL_new(ctx);
+        SSL_set_fd(ssl, conn);
+        std::vector<uint8_t> request;
+        if (SSL_accept(ssl) == 1) {
+            const char *sni = SSL_get_servername(ssl, TLSEXT_NAMETYPE_host_name);
+            if (log_path != nullptr) log_line(log_path, std::string("sni=") + (sni ? sni : "none"));
+            if (read_packet(ssl, request)) {
+                if (log_path != nullptr) log_request(log_path, request.data(), request.size());
+                if (auto reply = answer(mode, secret, request.data()))
+                    SSL_write(ssl, reply->data(), static_cast<int>(reply->size()));
+            }
+            SSL_shutdown(ssl);
+        }
+        SSL_free(ssl);
+        close(conn);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -110,6 +190,9 @@ int main(int argc, char **argv) {
         return 2;
     }
     std::string secret = argv[2], mode = argv[3];
+    const char *log_path = std::getenv("FAKE_LOG");
+    if (const char *tls = std::getenv("FAKE_TLS"))
+        return serve_tls(static_cast<uint16_t>(std::atoi(argv[1])), secret, mode, tls, log_path);
     int fd = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -119,7 +202,6 @@ int main(int argc, char **argv) {
         std::perror("radius-fake: bind");
         return 1;
     }
-    const char *log_path = std::getenv("FAKE_LOG");
     const char *delay_text = std::getenv("FAKE_DELAY_MS");
     auto delay = std::chrono::milliseconds(delay_text ? std::atoi(delay_text) : kDefaultDelayMs);
     std::deque<pending> queue;

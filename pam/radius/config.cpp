@@ -14,14 +14,12 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 
 namespace radius {
 
 namespace {
 
-constexpr mode_t kGroupOrOther = 077;
 constexpr unsigned kMaxPort = 65535;
 
 bool parse_unsigned(std::string_view text, unsigned &out, unsigned max) {
@@ -49,9 +47,10 @@ namespace {
 
 // Returns the first `limit` bytes of `path` (and whether there is more in
 // `more`), when it is a regular file of root's (or ours) that group and
-// others can neither read nor write, checked on the open descriptor.
+// others have none of the `forbidden` permissions on, checked on the open
+// descriptor and read from it.
 std::optional<secret::string> read_checked(const std::string &path, const char *what, std::size_t limit,
-                                           bool &more, std::string &error) {
+                                           mode_t forbidden, bool &more, std::string &error) {
     std::string name = std::string(what) + " " + quoted(path);
     // Non-blocking, so a FIFO planted at the path cannot hang the module.
     base::unique_fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
@@ -68,8 +67,9 @@ std::optional<secret::string> read_checked(const std::string &path, const char *
         error = name + " belongs to uid " + std::to_string(st.st_uid) + ", not to root; refusing it";
         return std::nullopt;
     }
-    if ((st.st_mode & kGroupOrOther) != 0) {
-        error = name + " may be read or written by group or others; refusing it";
+    if ((st.st_mode & forbidden) != 0) {
+        error = name + (forbidden == kPrivateMode ? " may be read or written" : " may be written") +
+                " by group or others; refusing it";
         return std::nullopt;
     }
     secret::string content(limit + 1, '\0');
@@ -87,10 +87,10 @@ std::optional<secret::string> read_checked(const std::string &path, const char *
 
 }  // namespace
 
-std::optional<secret::string> read_private_file(const std::string &path, const char *what, std::size_t max_size,
-                                                std::string &error) {
+std::optional<secret::string> read_trusted_file(const std::string &path, const char *what, std::size_t max_size,
+                                                mode_t forbidden, std::string &error) {
     bool more = false;
-    auto content = read_checked(path, what, max_size, more, error);
+    auto content = read_checked(path, what, max_size, forbidden, more, error);
     if (content && more) {
         error = std::string(what) + " " + quoted(path) + " is larger than " + std::to_string(max_size) + " bytes";
         return std::nullopt;
@@ -101,7 +101,7 @@ std::optional<secret::string> read_private_file(const std::string &path, const c
 std::optional<secret::string> read_secret(const std::string &path, std::string &error) {
     bool more = false;
     // Room for the longest secret, its CR and LF.
-    auto content = read_checked(path, "secret file", kMaxSecret + 2, more, error);
+    auto content = read_checked(path, "secret file", kMaxSecret + 2, kPrivateMode, more, error);
     if (!content) return std::nullopt;
     std::string_view text(*content);
     text = text.substr(0, text.find('\n'));
@@ -170,9 +170,17 @@ std::optional<config> parse_config(std::string_view text, std::string &error) {
                 // RFC 6614 section 2.3: a client certificate is required.
                 if (s.ca_file.empty() || s.cert_file.empty() || key_file.empty())
                     return fail("TLS server " + quoted(s.address) + " needs a ca-file, a cert-file and a key-file");
-                auto key = read_private_file(key_file, "key file", kMaxKeyFile, file_error);
+                auto key = read_trusted_file(key_file, "key file", kMaxKeyFile, kPrivateMode, file_error);
                 if (!key) return fail(file_error);
                 s.key = std::move(*key);
+                // Whoever may change a trust anchor or our certificate could
+                // act as the server: both are checked and read once, here.
+                auto ca = read_trusted_file(s.ca_file, "ca-file", kMaxCertFile, kSharedMode, file_error);
+                if (!ca) return fail(file_error);
+                s.ca_pem.assign(ca->data(), ca->size());
+                auto cert = read_trusted_file(s.cert_file, "cert-file", kMaxCertFile, kSharedMode, file_error);
+                if (!cert) return fail(file_error);
+                s.cert_pem.assign(cert->data(), cert->size());
                 s.secret.assign(kTlsSecret);
             } else {
                 if (secret_file.empty()) return fail("server " + quoted(s.address) + " needs a secret-file");
@@ -211,14 +219,11 @@ std::optional<config> parse_config(std::string_view text, std::string &error) {
 }
 
 std::optional<config> load_config(const std::string &path, std::string &error) {
-    std::ifstream in(path);
-    if (!in) {
-        error = "cannot read " + path;
-        return std::nullopt;
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    auto c = parse_config(text.str(), error);
+    // It names the secret, key and trust files: whoever may change it may
+    // point them at files of their own.
+    auto text = read_trusted_file(path, "configuration file", kMaxConfigFile, kSharedMode, error);
+    if (!text) return std::nullopt;
+    auto c = parse_config(std::string_view(text->data(), text->size()), error);
     if (!c) error = path + ": " + error;
     return c;
 }

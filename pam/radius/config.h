@@ -16,6 +16,7 @@
 
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/types.h>
 
 #include <optional>
 #include <string>
@@ -42,6 +43,13 @@ inline constexpr const char *kTlsSecret = "radsec";
 inline constexpr unsigned kDefaultTlsPort = 2083;
 inline constexpr unsigned kDefaultHoldDown = 30;  // seconds a silent server is skipped
 inline constexpr std::size_t kMaxKeyFile = 64 * 1024;
+inline constexpr std::size_t kMaxCertFile = 1024 * 1024;  // room for a system CA bundle
+inline constexpr std::size_t kMaxConfigFile = 64 * 1024;
+// What group and others must not have on a file the module trusts: nothing
+// at all on secrets and keys; no write on the configuration, trust anchors
+// and certificates (which others may read).
+inline constexpr mode_t kPrivateMode = 077;
+inline constexpr mode_t kSharedMode = 022;
 // RFC 2865 section 3: a shared secret should be at least 16 octets.
 inline constexpr std::size_t kRecommendedSecret = 16;
 
@@ -55,10 +63,12 @@ struct server {
     secret::string secret;
     unsigned timeout_ms = kDefaultTimeoutMs;
     unsigned retries = kDefaultRetries;
-    // TLS: trust anchors, our certificate and key (read and checked as a
-    // secret is), and the name the server's certificate must carry (its
+    // TLS: trust anchors and our certificate chain (their paths, and their
+    // PEM text read when the configuration is), our key (read and checked as
+    // a secret is), and the name the server's certificate must carry (its
     // address when empty).
     std::string ca_file, cert_file, name;
+    std::string ca_pem, cert_pem;
     secret::string key;
 };
 
@@ -76,7 +86,9 @@ struct config {
 // Secret files are read through `read_secret`.
 std::optional<config> parse_config(std::string_view text, std::string &error);
 
-// Returns the configuration in `path`, secrets read from their files.
+// Returns the configuration in `path`, secrets, keys and certificates read
+// from their files; the file itself must pass the checks of a shared file
+// (see `read_trusted_file`).
 std::optional<config> load_config(const std::string &path, std::string &error);
 
 // Returns the secret in `path`, the first line without its CR or LF: a
@@ -84,10 +96,12 @@ std::optional<config> load_config(const std::string &path, std::string &error);
 // write (checked on the open descriptor). A short secret is logged.
 std::optional<secret::string> read_secret(const std::string &path, std::string &error);
 
-// Returns the whole of `path`, at most `max_size` bytes, under the same
-// checks as a secret file ("what" names it in `error`).
-std::optional<secret::string> read_private_file(const std::string &path, const char *what, std::size_t max_size,
-                                                std::string &error);
+// Returns the whole of `path`, at most `max_size` bytes: a regular file
+// owned by root or by us on which group and others have none of the
+// `forbidden` permissions (kPrivateMode or kSharedMode), checked on the open
+// descriptor and read from it ("what" names it in `error`).
+std::optional<secret::string> read_trusted_file(const std::string &path, const char *what, std::size_t max_size,
+                                                mode_t forbidden, std::string &error);
 
 // Returns the length of the socket address of numeric `address` with `port`,
 // written to `out`, or 0 when `address` is no numeric IPv4 or IPv6 address.

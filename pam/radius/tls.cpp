@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: BSD-3-Clause
 #include "pam/radius/tls.h"
 
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <openssl/err.h>
@@ -18,6 +19,8 @@ namespace radius {
 namespace {
 
 constexpr std::size_t kErrorText = 256;
+// OpenSSL's level 1: at least 80 bits of security, and no anonymous suites.
+constexpr int kMinSecurityLevel = 1;
 
 // Returns OpenSSL's reason for the last failure, or errno's.
 std::string last_error() {
@@ -34,14 +37,66 @@ std::string last_error() {
 // A key with a passphrase cannot be used: never prompt for one.
 int no_passphrase(char *, int, int, void *) { return 0; }
 
+struct bio_free {
+    void operator()(BIO *b) const { BIO_free(b); }
+};
+struct x509_free {
+    void operator()(X509 *x) const { X509_free(x); }
+};
+using bio_ptr = std::unique_ptr<BIO, bio_free>;
+using x509_ptr = std::unique_ptr<X509, x509_free>;
+
+// Returns a memory BIO over PEM text read (and checked) with the configuration.
+bio_ptr pem_bio(const char *data, std::size_t size) { return bio_ptr(BIO_new_mem_buf(data, static_cast<int>(size))); }
+
+// Returns the next certificate of `bio`, or nothing at its end.
+x509_ptr next_certificate(BIO *bio) {
+    ERR_set_mark();
+    x509_ptr cert(PEM_read_bio_X509(bio, nullptr, no_passphrase, nullptr));
+    // The end of the text is reported as an error too: not a failure here.
+    ERR_pop_to_mark();
+    return cert;
+}
+
+// Returns whether every certificate of the CA text (at least one) is now a
+// trust anchor of `ctx`.
+bool load_trust_anchors(SSL_CTX *ctx, const server &s, std::string &why) {
+    bio_ptr bio = pem_bio(s.ca_pem.data(), s.ca_pem.size());
+    X509_STORE *store = SSL_CTX_get_cert_store(ctx);
+    int added = 0;
+    for (x509_ptr cert; bio && store && (cert = next_certificate(bio.get())); ++added) {
+        if (X509_STORE_add_cert(store, cert.get()) != 1) {
+            why = "cannot use ca-file \"" + s.ca_file + "\": " + last_error();
+            return false;
+        }
+    }
+    if (added == 0) why = "ca-file \"" + s.ca_file + "\" holds no certificate";
+    return added > 0;
+}
+
+// Returns whether our certificate (the first of the cert text) and the
+// chain after it are now `ctx`'s.
+bool load_certificate_chain(SSL_CTX *ctx, const server &s, std::string &why) {
+    bio_ptr bio = pem_bio(s.cert_pem.data(), s.cert_pem.size());
+    x509_ptr leaf = bio ? next_certificate(bio.get()) : nullptr;
+    bool ok = leaf && SSL_CTX_use_certificate(ctx, leaf.get()) == 1;
+    for (x509_ptr cert; ok && (cert = next_certificate(bio.get()));)
+        ok = SSL_CTX_add1_chain_cert(ctx, cert.get()) == 1;
+    if (!ok) why = "cannot use cert-file \"" + s.cert_file + "\": " + (leaf ? last_error() : "no certificate in it");
+    return ok;
+}
+
+// Returns whether `name` is a literal IPv4 or IPv6 address.
+bool is_address(const std::string &name) {
+    unsigned char probe[sizeof(in6_addr)];
+    return inet_pton(AF_INET, name.c_str(), probe) == 1 || inet_pton(AF_INET6, name.c_str(), probe) == 1;
+}
+
 bool load_key(SSL_CTX *ctx, const secret::string &pem, std::string &why) {
-    struct bio_free {
-        void operator()(BIO *b) const { BIO_free(b); }
-    };
     struct key_free {
         void operator()(EVP_PKEY *k) const { EVP_PKEY_free(k); }
     };
-    std::unique_ptr<BIO, bio_free> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+    bio_ptr bio = pem_bio(pem.data(), pem.size());
     std::unique_ptr<EVP_PKEY, key_free> key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, no_passphrase, nullptr)
                                                 : nullptr);
     if (!key || SSL_CTX_use_PrivateKey(ctx, key.get()) != 1 || SSL_CTX_check_private_key(ctx) != 1) {
@@ -62,15 +117,11 @@ bool tls_link::open(const server &s, std::string &why) {
         why = "no TLS context: " + last_error();
         return false;
     }
-    if (SSL_CTX_load_verify_locations(ctx_, s.ca_file.c_str(), nullptr) != 1) {
-        why = "cannot load ca-file \"" + s.ca_file + "\": " + last_error();
+    // The system configuration may lower the level to 0, which allows
+    // anonymous suites: a server without a certificate. Never below ours.
+    if (SSL_CTX_get_security_level(ctx_) < kMinSecurityLevel) SSL_CTX_set_security_level(ctx_, kMinSecurityLevel);
+    if (!load_trust_anchors(ctx_, s, why) || !load_certificate_chain(ctx_, s, why) || !load_key(ctx_, s.key, why))
         return false;
-    }
-    if (SSL_CTX_use_certificate_chain_file(ctx_, s.cert_file.c_str()) != 1) {
-        why = "cannot load cert-file \"" + s.cert_file + "\": " + last_error();
-        return false;
-    }
-    if (!load_key(ctx_, s.key, why)) return false;
     SSL_CTX_set_verify(ctx_, SSL_VERIFY_PEER, nullptr);
     ssl_ = SSL_new(ctx_);
     if (ssl_ == nullptr) {
@@ -78,9 +129,12 @@ bool tls_link::open(const server &s, std::string &why) {
         return false;
     }
     // The server's certificate must name it: by its name, or its address.
-    bool named = !s.name.empty();
-    if (named ? SSL_set1_host(ssl_, s.name.c_str()) != 1 || SSL_set_tlsext_host_name(ssl_, s.name.c_str()) != 1
-              : X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl_), s.address.c_str()) != 1) {
+    // Only a DNS name goes out as the server name indication: RFC 6066
+    // section 3 does not permit a literal address there.
+    const std::string &expected = s.name.empty() ? s.address : s.name;
+    bool dns_name = !is_address(expected);
+    if (dns_name ? SSL_set1_host(ssl_, expected.c_str()) != 1 || SSL_set_tlsext_host_name(ssl_, expected.c_str()) != 1
+                 : X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl_), expected.c_str()) != 1) {
         why = "cannot set the name to check: " + last_error();
         return false;
     }
@@ -142,7 +196,19 @@ tls_link::progress tls_link::handshake(std::string &why) {
     }
     ERR_clear_error();
     int result = SSL_connect(ssl_);
-    return result == 1 ? progress::done : ssl_progress(result, "TLS handshake", why);
+    if (result != 1) return ssl_progress(result, "TLS handshake", why);
+    // Verification judges only a certificate the server sent: a handshake
+    // that ended without one, or without a verified one, is no server of ours.
+    long verified = SSL_get_verify_result(ssl_);
+    if (SSL_get0_peer_certificate(ssl_) == nullptr || verified != X509_V_OK) {
+        certificate_failed_ = true;
+        why = SSL_get0_peer_certificate(ssl_) == nullptr
+                  ? std::string("the server presented no certificate")
+                  : std::string("the server's certificate failed verification: ") +
+                        X509_verify_cert_error_string(verified);
+        return progress::failed;
+    }
+    return progress::done;
 }
 
 tls_link::progress tls_link::send(const std::vector<uint8_t> &bytes, std::string &why) {

@@ -58,5 +58,44 @@ out=$(sim --port 0 --user alice --password apw)
 expect_contains "a TLS server refusing the handshake fails over to UDP" "$out" '"result":1'
 expect_contains "...after a line naming the TLS server" "$out" "pam_dsradius: TLS server 127.0.0.1: "
 
+# What a man in the middle or a local user could do, against TLS servers of
+# our own where FreeRADIUS cannot misbehave as needed: an anonymous one, and
+# one with the real server certificate that logs the name each client asked
+# for (SNI). A trust file or the configuration others may change is refused
+# before anything is sent. Each row: the system's OpenSSL configuration,
+# what is spoiled, the server line, the result, what the transcript says,
+# and what the server saw (- for nothing at all).
+ANON_PORT=18285 NAMED_PORT=18286
+FAKE_LOG=$S/anon.log start_fake_tls $ANON_PORT anon
+FAKE_LOG=$S/named.log start_fake_tls $NAMED_PORT $PKI/server
+printf '%s\n' 'openssl_conf = lax' '[lax]' 'ssl_conf = lax_ssl' '[lax_ssl]' 'system_default = lax_default' \
+    '[lax_default]' 'CipherString = ALL:@SECLEVEL=0' >$S/openssl-lax.cnf
+at() { tls_line "${@:2}" | sed "s/port $TLS_PORT/port $1/"; }
+while IFS='|' read -r what system spoil line result said log heard; do
+    : >$S/anon.log; : >$S/named.log
+    chmod 644 $PKI/*.pem $S/dsradius.conf && chown root:root $PKI/*.pem
+    module_conf "$(eval "$line")"
+    eval "$spoil"
+    out=$(eval "$system sim --port 0 --user alice --password apw")
+    expect_contains "$what: result $result" "$out" "\"result\":$result"
+    expect_contains "$what: the line says why" "$out" "$said"
+    if [ "$heard" = - ]; then
+        expect_eq "$what: the server got nothing" "$(cat $S/$log.log)" ""
+    else
+        expect_contains "$what: the server saw $heard" "$(cat $S/$log.log)" "$heard"
+    fi
+done <<'TABLE'
+an anonymous server, the system allowing anonymous suites|OPENSSL_CONF=$S/openssl-lax.cnf||at $ANON_PORT|0|TLS server 127.0.0.1: TLS handshake: |anon|-
+an anonymous server|||at $ANON_PORT|0|TLS server 127.0.0.1: TLS handshake: |anon|-
+a CA file others may write||chmod 666 $PKI/ca.pem|at $NAMED_PORT|0|ca.pem\" may be written by group or others; refusing it|named|-
+a CA file of another user||chown nobody $PKI/ca.pem|at $NAMED_PORT|0|ca.pem\" belongs to uid 65534, not to root|named|-
+a certificate file the group may write||chmod 664 $PKI/client.pem|at $NAMED_PORT|0|client.pem\" may be written by group or others|named|-
+a certificate file of another user||chown nobody $PKI/client.pem|at $NAMED_PORT|0|client.pem\" belongs to uid 65534|named|-
+a configuration others may write||chmod 666 $S/dsradius.conf|at $NAMED_PORT|0|dsradius.conf\" may be written by group or others|named|-
+a name: sent as the server name|||at $NAMED_PORT name radius.test|1|authentication answered by 127.0.0.1|named|sni=radius.test
+an address as the name: no server name sent|||at $NAMED_PORT name 127.0.0.1|1|authentication answered by 127.0.0.1|named|sni=none
+no name: the address is checked, no server name sent|||at $NAMED_PORT|1|authentication answered by 127.0.0.1|named|sni=none
+TABLE
+
 kill $(jobs -p) 2>/dev/null
 finish

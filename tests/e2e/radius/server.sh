@@ -117,6 +117,14 @@ start_fake() {
     wait_udp "$1"
 }
 
+# start_fake_tls PORT WHAT: a radius-fake RADIUS/TLS server (FAKE_TLS=WHAT:
+# "anon" or a certificate's path prefix) answering correctly, ready when this returns.
+start_fake_tls() {
+    FAKE_TLS=$2 "$FAKE" "$1" radsec good &
+    for _ in $(seq 100); do ss -Hltn | grep -q ":$1 " && return 0; sleep 0.05; done
+    return 1
+}
+
 # module_conf LINE...: the module's configuration, server lines first.
 # Failover memory is off unless a test asks for it (a later "hold-down").
 module_conf() {
