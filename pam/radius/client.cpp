@@ -73,7 +73,7 @@ std::string describe_server(const server_key &k) {
 class exchange_run {
 public:
     exchange_run(const config &c, service kind)
-        : c_(c), kind_(kind), sockets_(c.servers.size()), tried_(c.servers.size(), false),
+        : c_(c), kind_(kind), sockets_(c.servers.size()), failed_(c.servers.size(), false),
           require_ma_(kind == service::authentication && c.require_message_authenticator) {}
 
     exchange_result run(const request_builder &build) {
@@ -81,7 +81,7 @@ public:
         overall_ = start_ + std::chrono::milliseconds(c_.total_timeout_ms);
         std::vector<server_key> dead;
         int64_t now = state_now();
-        if (c_.hold_down_s > 0) dead = dead_servers(kStateDir, now);
+        if (c_.hold_down_s > 0) dead = dead_servers(kStateDir, now, c_.hold_down_s);
         for (std::size_t si : order(dead)) {
             if (c_.servers[si].via == transport::tls)
                 try_tls(si, build);
@@ -108,8 +108,10 @@ private:
         return alive.empty() ? all : alive;
     }
 
-    // Marks every server tried in vain dead for the hold-down, and clears
-    // the one that answered; logs only what changes.
+    // Marks every server whose own tries failed dead for the hold-down, and
+    // clears the one that answered; logs only what changes. A server whose
+    // tries another server's answer or the overall deadline cut short is
+    // left as it was.
     void remember(const std::vector<server_key> &dead, int64_t now) {
         std::vector<server_change> changes;
         for (std::size_t si = 0; si < c_.servers.size(); ++si) {
@@ -120,14 +122,14 @@ private:
                 syslog(LOG_NOTICE, "pam_dsradius: server %s answered again; no longer skipped",
                        describe_server(key).c_str());
                 changes.push_back({key, false, 0});
-            } else if (tried_[si]) {
+            } else if (failed_[si]) {
                 if (!was_dead)
                     syslog(LOG_WARNING, "pam_dsradius: server %s did not answer; skipped for %u s",
                            describe_server(key).c_str(), c_.hold_down_s);
                 changes.push_back({key, true, now + c_.hold_down_s});
             }
         }
-        record_changes(kStateDir, changes, now);
+        record_changes(kStateDir, changes, now, c_.hold_down_s);
     }
 
     exchange_result failed() {
@@ -169,11 +171,11 @@ private:
 
     void try_udp(std::size_t si, const request_builder &build) {
         const server &s = c_.servers[si];
-        tried_[si] = true;
         sockaddr_storage local{};
         int fd = connect_udp(s, kind_, local);
         if (fd == kNoSocket) {
             syslog(LOG_ERR, "pam_dsradius: cannot reach server %s: %m", s.address.c_str());
+            failed_[si] = true;
             return;
         }
         sockets_[si].reset(fd);
@@ -192,47 +194,59 @@ private:
                 syslog(LOG_ERR, "pam_dsradius: send to %s: %m", s.address.c_str());
                 break;
             }
-            auto deadline = std::min(sent_ + std::chrono::milliseconds(s.timeout_ms), overall_);
-            wait_end end = wait(si, deadline, kNoSocket, 0);
+            auto own = sent_ + std::chrono::milliseconds(s.timeout_ms);
+            wait_end end = wait(si, std::min(own, overall_), kNoSocket, 0);
             if (result_) return;
+            // The overall deadline, not this try's own, ended the wait.
+            if (end == wait_end::deadline && overall_ < own) return;
             refused = end == wait_end::refused;
         }
         if (refused)
             syslog(LOG_WARNING, "pam_dsradius: server %s refused the request (port closed)", s.address.c_str());
         syslog(LOG_WARNING, "pam_dsradius: no valid answer from server %s", s.address.c_str());
+        failed_[si] = true;
     }
 
     void try_tls(std::size_t si, const request_builder &build) {
         const server &s = c_.servers[si];
-        tried_[si] = true;
         for (unsigned attempt = 0; attempt <= s.retries; ++attempt) {
             if (clock::now() >= overall_ || result_) return;
             std::string why;
-            bool retry = tls_attempt(si, build, why);
-            if (result_) return;
+            tls_end end = tls_attempt(si, build, why);
+            if (result_ || end == tls_end::cut_short) return;
             syslog(LOG_WARNING, "pam_dsradius: TLS server %s: %s", s.address.c_str(), why.c_str());
-            if (!retry) break;
+            if (end == tls_end::failed_for_good) break;
         }
         syslog(LOG_WARNING, "pam_dsradius: no valid answer from server %s", s.address.c_str());
+        failed_[si] = true;
     }
 
+    enum class tls_end {
+        failed,           // another connection may fare better
+        failed_for_good,  // the configuration or the server's certificate is at fault
+        cut_short,        // another server's answer or the overall deadline ended it
+    };
+
     // One connection with its exchange, bounded by the server's timeout.
-    // Returns whether another connection may fare better (false when the
-    // configuration or the server's certificate is at fault).
-    bool tls_attempt(std::size_t si, const request_builder &build, std::string &why) {
+    tls_end tls_attempt(std::size_t si, const request_builder &build, std::string &why) {
         const server &s = c_.servers[si];
         base::sigpipe_held no_sigpipe;  // the server may close before we write
         tls_link link;
-        if (!link.open(s, why)) return false;
+        if (!link.open(s, why)) return tls_end::failed_for_good;
         sent_ = clock::now();
-        auto deadline = std::min(sent_ + std::chrono::milliseconds(s.timeout_ms), overall_);
+        auto own = sent_ + std::chrono::milliseconds(s.timeout_ms);
+        auto deadline = std::min(own, overall_);
+        bool cut_short = false;
         // Runs one step to its end, waiting (and hearing late UDP replies) between.
         auto drive = [&](auto step) {
             for (;;) {
                 tls_link::progress p = step();
                 if (p == tls_link::progress::done || p == tls_link::progress::failed) return p;
                 short events = p == tls_link::progress::want_read ? POLLIN : POLLOUT;
-                if (wait(si, deadline, link.fd(), events) != wait_end::ready) return tls_link::progress::failed;
+                wait_end end = wait(si, deadline, link.fd(), events);
+                if (end == wait_end::ready) continue;
+                cut_short = result_.has_value() || (end == wait_end::deadline && overall_ < own);
+                return tls_link::progress::failed;
             }
         };
         auto timed_out = [&] {
@@ -240,20 +254,21 @@ private:
         };
         if (drive([&] { return link.handshake(why); }) != tls_link::progress::done) {
             timed_out();
-            return !link.certificate_failed();
+            if (cut_short) return tls_end::cut_short;
+            return link.certificate_failed() ? tls_end::failed_for_good : tls_end::failed;
         }
         auto request = build_try(si, link.local(), build);
-        if (!request) return false;
+        if (!request) return tls_end::failed_for_good;
         std::vector<uint8_t> reply;
         if (drive([&] { return link.send(request->bytes, why); }) != tls_link::progress::done ||
             drive([&] { return link.receive(reply, why); }) != tls_link::progress::done) {
             timed_out();
-            return true;
+            return cut_short ? tls_end::cut_short : tls_end::failed;
         }
         link.close();
         judge(si, reply.data(), reply.size());
         if (!result_) why = "its reply was not valid";
-        return true;
+        return tls_end::failed;
     }
 
     // Waits until `deadline` for a valid reply on any UDP server's socket,
@@ -327,7 +342,8 @@ private:
     // One socket per UDP server, each kept open until the exchange ends so
     // that a late reply to an earlier server's try is still heard.
     std::vector<base::unique_fd> sockets_;
-    std::vector<bool> tried_;
+    // Servers whose own tries ended without a valid answer.
+    std::vector<bool> failed_;
     bool require_ma_;
     std::vector<sent_try> tries_;
     clock::time_point start_, overall_, sent_;

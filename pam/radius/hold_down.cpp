@@ -152,6 +152,12 @@ base::unique_fd lock_state(const std::string &dir) {
     return base::unique_fd();
 }
 
+// Returns whether `e` marks its server dead at `now`: not yet ended, and
+// not further ahead than one hold-down.
+bool in_force(const entry &e, int64_t now, unsigned hold_down) {
+    return e.until > now && e.until - now <= static_cast<int64_t>(hold_down);
+}
+
 }  // namespace
 
 int64_t state_now() {
@@ -160,16 +166,17 @@ int64_t state_now() {
     return static_cast<int64_t>(t.tv_sec);
 }
 
-std::vector<server_key> dead_servers(const std::string &dir, int64_t now) {
+std::vector<server_key> dead_servers(const std::string &dir, int64_t now, unsigned hold_down) {
     std::vector<server_key> dead;
     if (!usable_dir(dir)) return dead;
     bool damaged = false;
     for (const entry &e : read_state(dir, damaged))
-        if (e.until > now) dead.push_back(e.key);
+        if (in_force(e, now, hold_down)) dead.push_back(e.key);
     return dead;
 }
 
-bool record_changes(const std::string &dir, const std::vector<server_change> &changes, int64_t now) {
+bool record_changes(const std::string &dir, const std::vector<server_change> &changes, int64_t now,
+                    unsigned hold_down) {
     if (changes.empty() || !usable_dir(dir)) return false;
     base::unique_fd lock = lock_state(dir);
     if (!lock) {
@@ -183,7 +190,7 @@ bool record_changes(const std::string &dir, const std::vector<server_change> &ch
     for (const entry &e : entries) {
         bool changed = false;
         for (const server_change &c : changes) changed = changed || c.key == e.key;
-        if (!changed && e.until > now) kept.push_back(e);
+        if (!changed && in_force(e, now, hold_down)) kept.push_back(e);
     }
     for (const server_change &c : changes)
         if (c.dead) kept.push_back({c.key, c.until});

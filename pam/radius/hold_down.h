@@ -39,10 +39,15 @@ int64_t state_now();
 
 // Returns the servers marked dead at `now` in the state in `dir`; nothing
 // (and a syslog line once per process) when the directory cannot be used.
-std::vector<server_key> dead_servers(const std::string &dir, int64_t now);
+// A mark ending more than `hold_down` seconds after `now` was not made by a
+// process of this boot with this setting (planted, or from an earlier boot,
+// whose clock restarted at 0) and is ignored.
+std::vector<server_key> dead_servers(const std::string &dir, int64_t now, unsigned hold_down);
 
 // Records `changes` in the state in `dir`, dropping marks that ended before
-// `now`. Returns false (logged) when the state could not be written.
-bool record_changes(const std::string &dir, const std::vector<server_change> &changes, int64_t now);
+// `now` and those `dead_servers` ignores. Returns false (logged) when the
+// state could not be written.
+bool record_changes(const std::string &dir, const std::vector<server_change> &changes, int64_t now,
+                    unsigned hold_down);
 
 }  // namespace radius

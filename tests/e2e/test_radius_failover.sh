@@ -79,5 +79,60 @@ a directory others may write|chmod 777 /run/dsppp
 TABLE
 expect_contains "...and that is said" "$(cat $S/out)" "is not root's own directory, or others may write it"
 
+# Which server a transaction marks: only one whose own tries ended without a
+# valid answer, never one that another server's answer or the overall
+# deadline cut short. Each row: server A, server B (transport, address, port,
+# timeout), directives, the result, and whether A and B are marked after
+# one dial-in. Besides SILENT and GOOD: two servers answering after 1.5 s, a
+# closed port, an unroutable address, and a TLS server whose certificate is
+# not from our CA.
+source "$SOURCE/tests/e2e/radius/certs.sh"
+PKI=$S/pki LATE1=18252 LATE2=18253 CLOSED=18254 STRANGER=18255
+make_certs $PKI
+FAKE_DELAY_MS=1500 start_fake $LATE1 late
+FAKE_DELAY_MS=1500 start_fake $LATE2 late
+start_fake_tls $STRANGER $PKI/other-client
+line() { # TRANSPORT ADDRESS PORT TIMEOUT
+    if [ "$1" = tls ]; then
+        echo "server $2 tls port $3 ca-file $PKI/ca.pem cert-file $PKI/client.pem key-file $PKI/client.key timeout $4 retries 0"
+    else
+        echo "server $2 auth-port $3 acct-port $3 secret-file $S/radius.secret timeout $4 retries 0"
+    fi
+}
+marked() { grep -q "^$1 $2 $3 " $STATE 2>/dev/null && echo marked || echo clear; }
+while IFS='|' read -r what a b extra result marks; do
+    rm -rf /run/dsppp
+    eval "a=($a) b=($b)"
+    printf '%s\n' "$(line "${a[@]}")" "$(line "${b[@]}")" "hold-down 30" "$extra" >$S/dsradius.conf
+    dial >/dev/null
+    expect_contains "$what: result $result" "$(cat $S/out)" "\"result\":$result"
+    expect_eq "$what: A and B" "$(marked "${a[@]:0:3}") $(marked "${b[@]:0:3}")" "$marks"
+done <<'TABLE'
+B cut short by A's late answer|udp 127.0.0.1 $LATE1 1|udp 127.0.0.1 $LATE2 2||1|clear clear
+B cut short by total-timeout|udp 127.0.0.1 $SILENT 1|udp 127.0.0.1 $LATE2 5|total-timeout 2|0|marked clear
+A refused the request (port closed)|udp 127.0.0.1 $CLOSED 1|udp 127.0.0.1 $GOOD 2||1|marked clear
+A unreachable|udp 192.0.2.1 $GOOD 1|udp 127.0.0.1 $GOOD 2||1|marked clear
+A failed the certificate check|tls 127.0.0.1 $STRANGER 2|udp 127.0.0.1 $GOOD 2||1|marked clear
+TABLE
+# Once more as the first row left it: both are asked again and one answers.
+dial >/dev/null
+expect_contains "after B was cut short, the next dial-in still gets an answer" "$(cat $S/out)" '"result":1'
+
+# A mark further ahead than the hold-down cannot be one of ours (planted, or
+# made on another boot's clock, which restarts at 0): ignored, and dropped
+# at the next write. GOOD carries it; SILENT before it gets marked.
+while IFS='|' read -r what ahead; do
+    rm -rf /run/dsppp && mkdir -m 700 /run/dsppp
+    printf 'dsppp-radius-servers 1\nudp 127.0.0.1 %s %s\n' $GOOD $(($(cut -d. -f1 /proc/uptime) + ahead)) >$STATE
+    chmod 600 $STATE
+    conf 30
+    dial >/dev/null
+    expect_contains "$what: the good server is asked anyway" "$(cat $S/out)" '"result":1'
+    expect_eq "$what: dropped at the next write" "$(marked udp 127.0.0.1 $GOOD)" clear
+done <<'TABLE'
+a mark 10^7 s ahead|10000000
+a mark made on another boot whose clock was an hour ahead|3630
+TABLE
+
 kill $(jobs -p) 2>/dev/null
 finish

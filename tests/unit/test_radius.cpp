@@ -23,6 +23,7 @@
 #include "pam/radius/attrs.h"
 #include "pam/radius/client.h"
 #include "pam/radius/config.h"
+#include "pam/radius/hold_down.h"
 #include "pam/radius/packet.h"
 #include "tests/radius_reply.h"
 #include "tests/unit/log_capture.h"
@@ -433,6 +434,42 @@ TEST_F(RadiusFiles, SecretFilesAreCheckedOnTheOpenDescriptor) {
     EXPECT_FALSE(radius::read_secret(fifo, error));
     EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
     EXPECT_FALSE(radius::read_secret(dir, error));
+}
+
+// The failover memory: which marks a transaction heeds, and which a write
+// keeps. Each row plants one mark `ahead` seconds from now (hold-down 30).
+TEST_F(RadiusFiles, HoldDownHeedsOnlyMarksOfThisBootAndSetting) {
+    constexpr unsigned kHoldDown = 30;
+    const int64_t now = 1000;
+    struct row {
+        const char *what;
+        int64_t ahead;
+        bool heeded;
+    };
+    const row rows[] = {
+        {"marked for the hold-down", kHoldDown, true},
+        {"half of it left", kHoldDown / 2, true},
+        {"ended this second", 0, false},
+        {"ended long ago", -500, false},
+        {"one second further than a hold-down can reach", kHoldDown + 1, false},
+        {"10^7 s ahead (planted)", 10000000, false},
+        {"an earlier boot's mark, its clock an hour ahead", 3600 + kHoldDown, false},
+    };
+    radius::server_key key{"udp", "192.0.2.7", 1812}, other{"tls", "::1", 2083};
+    for (const row &r : rows) {
+        std::filesystem::remove_all(dir + "/state");
+        std::string state = dir + "/state";
+        ASSERT_TRUE(radius::record_changes(state, {{key, true, now + r.ahead}}, now - 1, 1u << 30)) << r.what;
+        auto dead = radius::dead_servers(state, now, kHoldDown);
+        EXPECT_EQ(!dead.empty(), r.heeded) << r.what;
+        // Any later write keeps exactly the marks a reader heeds.
+        ASSERT_TRUE(radius::record_changes(state, {{other, true, now + 5}}, now, kHoldDown));
+        dead = radius::dead_servers(state, now, 1u << 30);
+        EXPECT_EQ(dead.size(), r.heeded ? 2u : 1u) << r.what;
+    }
+    // A valid answer clears the mark at once.
+    ASSERT_TRUE(radius::record_changes(dir + "/state", {{other, false, 0}, {key, false, 0}}, now, kHoldDown));
+    EXPECT_TRUE(radius::dead_servers(dir + "/state", now, kHoldDown).empty());
 }
 
 }  // namespace
