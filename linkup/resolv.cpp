@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -29,6 +30,7 @@ constexpr const char *kFn = "ds_update_resolv";
 constexpr std::size_t kMaxServers = 4;
 constexpr std::size_t kAddressStorage = 128;
 constexpr mode_t kResolverFileMode = 0644;
+constexpr std::size_t kLineOverhead = sizeof "nameserver \n";
 
 struct server {
     std::array<char, kAddressStorage> address{};
@@ -134,28 +136,49 @@ bool ends_without_newline(std::FILE *f) {
     return last != EOF && last != '\n';
 }
 
+// Writes all of `text` to `fd`; false (errno set) on a failure or a write
+// that makes no progress.
+bool write_all(int fd, std::string_view text) {
+    while (!text.empty()) {
+        ssize_t n = write(fd, text.data(), text.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = ENOSPC;
+            return false;
+        }
+        text.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
 void append_new_servers(const server_list &list) {
     file_ptr f = open_regular(paths::kSystemResolv, O_RDWR | O_CREAT | O_APPEND, "a+");
     if (!f) return;
-    bool newline_owed = ends_without_newline(f.get());
-    // A read is followed by a write only after a seek (ISO C's update streams).
-    bool ok = std::fseek(f.get(), 0, SEEK_END) == 0;
-    for (std::size_t i = 0; ok && i < list.count; ++i) {
+    int fd = fileno(f.get());
+    struct stat before {};
+    if (fstat(fd, &before) != 0) {
+        syslog(LOG_ERR, "%s(): cannot read the size of %s: %m; not written", kFn, paths::kSystemResolv);
+        return;
+    }
+    // One line is at most "nameserver " with the longest address we keep.
+    std::array<char, kMaxServers * (kAddressStorage + kLineOverhead) + 1> text{};
+    std::size_t used = 0;
+    if (ends_without_newline(f.get())) text[used++] = '\n';
+    for (std::size_t i = 0; i < list.count; ++i) {
         const server &s = list.entries[i];
         if (!s.is_new) continue;
         syslog(LOG_DEBUG, "%s(): added nameserver: %s to resolv.conf", kFn, s.address.data());
-        if (newline_owed) {
-            ok = std::fputc('\n', f.get()) != EOF;
-            newline_owed = false;
-        }
-        ok = ok && std::fprintf(f.get(), "nameserver %s\n", s.address.data()) > 0;
+        int n = std::snprintf(text.data() + used, text.size() - used, "nameserver %s\n", s.address.data());
+        if (n > 0) used += std::min(static_cast<std::size_t>(n), text.size() - used - 1);
     }
-    int error = ok ? 0 : errno;
-    if (std::fflush(f.get()) != 0 && error == 0) error = errno;
-    if (std::fclose(f.release()) != 0 && error == 0) error = errno;
-    if (!ok || error != 0) {
+    // The file holds whole lines only: a write cut short by a full disk or
+    // an error is taken back, never left as a shorter (different) address.
+    if (!write_all(fd, std::string_view(text.data(), used))) {
+        int error = errno;
+        bool restored = ftruncate(fd, before.st_size) == 0;
         errno = error;
-        syslog(LOG_ERR, "%s(): writing %s failed: %m", kFn, paths::kSystemResolv);
+        syslog(LOG_ERR, "%s(): writing %s failed: %m; %s", kFn, paths::kSystemResolv,
+               restored ? "cut back to what it held" : "cannot cut it back either");
     }
 }
 

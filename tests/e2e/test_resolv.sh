@@ -48,14 +48,24 @@ expect_contains "a FIFO as the port's resolver file: the link comes up" "$out" '
 expect_contains "...and it is named" "$out" "resolv.conf3 is not a regular file, not used"
 rm /etc/ppp/resolv.conf3
 
-# A full file system: the failed append is logged, nothing is lost silently.
-mkdir -p $S/full && mount -t tmpfs -o size=4k tmpfs $S/full
-head -c 4096 /dev/zero | tr '\0' '#' >$S/full/resolv.conf
-mount --bind $S/full/resolv.conf /etc/resolv.conf
-echo "nameserver 192.0.2.77" >/etc/ppp/resolv.conf4
-out=$(sim --port 4 --auth none)
-expect_contains "a write the disk refuses is logged" "$out" "ds_update_resolv(): writing /etc/resolv.conf failed: No space left on device"
-umount /etc/resolv.conf
+# A full file system: the failed append is logged, and the file is cut back
+# to the whole lines it had. With 6 bytes left in its last page the disk
+# takes "namese" of the first line, then refuses the rest: a short write.
+mkdir -p $S/full && mount -t tmpfs -o size=8k tmpfs $S/full
+head -c 4096 /dev/zero >$S/full/filler
+while IFS='|' read -r what size; do
+    { head -c $((size - 1)) /dev/zero | tr '\0' '#'; echo; } >$S/full/resolv.conf
+    before=$(md5sum <$S/full/resolv.conf)
+    mount --bind $S/full/resolv.conf /etc/resolv.conf
+    printf 'nameserver 192.0.2.53\nnameserver 192.0.2.54\n' >/etc/ppp/resolv.conf4
+    out=$(sim --port 4 --auth none)
+    umount /etc/resolv.conf
+    expect_contains "$what: logged" "$out" "ds_update_resolv(): writing /etc/resolv.conf failed: No space left on device"
+    expect_eq "$what: the file holds what it held, no cut line" "$(md5sum <$S/full/resolv.conf)" "$before"
+done <<'TABLE'
+no room at all|4096
+room for 6 bytes (a short write)|4090
+TABLE
 
 # The lock: its key file and the semaphore set can be planted by any local
 # user (the sandbox's IPC namespace is private). Whatever was planted, root
