@@ -9,6 +9,7 @@
 
 #include <csignal>
 
+#include "base/pidfd.h"
 #include "base/signals.h"
 
 namespace {
@@ -17,11 +18,6 @@ constexpr int kFirstInheritedFd = 3;
 constexpr int kStdioCount = 3;
 constexpr int kExecFailed = 1;
 constexpr const char *kDevNull = "/dev/null";
-
-// Raw calls: a device's C library may predate the wrappers, and the kernel
-// answers ENOSYS where it has no pidfds.
-int open_pidfd(pid_t pid) { return static_cast<int>(syscall(SYS_pidfd_open, pid, 0)); }
-int signal_pidfd(int pidfd, int sig) { return static_cast<int>(syscall(SYS_pidfd_send_signal, pidfd, sig, nullptr, 0)); }
 
 // In the child: what the daemon's own script launcher does before exec.
 [[noreturn]] void exec_clean(char *const argv[]) {
@@ -47,14 +43,14 @@ pid_t ds_start_client(char *const argv[], int &pidfd) noexcept {
     base::sigchld_held held;
     pid_t child = fork();
     if (child == 0) exec_clean(argv);
-    if (child > 0) pidfd = open_pidfd(child);
+    if (child > 0) pidfd = base::open_pidfd(child);
     return child < 0 ? -1 : child;
 }
 
 void ds_stop_client(pid_t pid, int &pidfd) noexcept {
     base::sigchld_held held;
     if (pidfd >= 0) {
-        signal_pidfd(pidfd, SIGKILL);  // ESRCH once it has ended: nothing else is hit
+        base::signal_pidfd(pidfd, SIGKILL);  // ESRCH once it has ended: nothing else is hit
         close(pidfd);
         pidfd = -1;
         return;

@@ -2,9 +2,11 @@
 // IPv6 link-up: per-user IPv6 routes, the port's IPv6 routes, a host route to
 // the peer on the port's prefix, and a reload of the router advertiser.
 #include <array>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 #include <net/if.h>
 #include <net/route.h>
 #include <sys/ioctl.h>
@@ -13,6 +15,7 @@
 #include <unistd.h>
 
 #include "base/addr.h"
+#include "base/pidfd.h"
 #include "base/unique_fd.h"
 #include "platform/device.h"
 #include "platform/store.h"
@@ -62,14 +65,45 @@ bool add_peer_host_route(const unsigned char *prefix) {
     return true;
 }
 
-// Only a positive id is signalled: 0 or a negative id would reach a process group.
+// Returns whether process `pid` runs radvd, by its executable's name (an
+// upgrade that replaced the binary leaves " (deleted)" after it).
+bool runs_radvd(pid_t pid) {
+    std::array<char, paths::kPortPathSize> link{};
+    std::array<char, PATH_MAX> target{};
+    std::snprintf(link.data(), link.size(), paths::kProcExeFormat, static_cast<int>(pid));
+    ssize_t n = readlink(link.data(), target.data(), target.size() - 1);
+    if (n <= 0) return false;
+    std::string_view exe(target.data(), static_cast<std::size_t>(n));
+    constexpr std::string_view kDeleted = " (deleted)";
+    if (exe.size() > kDeleted.size() && exe.substr(exe.size() - kDeleted.size()) == kDeleted)
+        exe.remove_suffix(kDeleted.size());
+    return exe.substr(exe.rfind('/') + 1) == paths::kRadvdName;
+}
+
+// A pid file outlives its process: the id may by now be another process's,
+// another port's daemon even, which SIGHUP would hang up. So the process is
+// pinned by a descriptor first, then checked, then signalled through it.
+// Only a positive id is looked at: 0 or a negative id would reach a process group.
 void reload_radvd() {
-    std::FILE *f = std::fopen(paths::kRadvdPid, "r");
+    std::FILE *f = std::fopen(paths::kRadvdPid, "re");
     if (f == nullptr) return;
     int pid = 0;
     if (std::fscanf(f, "%d", &pid) != 1) pid = 0;
     std::fclose(f);
-    if (pid > 0) kill(pid, SIGHUP);
+    if (pid <= 0) return;
+    base::unique_fd pidfd(base::open_pidfd(pid));
+    if (!pidfd) {
+        syslog(LOG_WARNING, "%s(): %s names process %d, which cannot be reached (%m); radvd not reloaded", kFn,
+               paths::kRadvdPid, pid);
+        return;
+    }
+    if (!runs_radvd(pid)) {
+        syslog(LOG_WARNING, "%s(): %s names process %d, which is not %s; not signalled", kFn, paths::kRadvdPid, pid,
+               paths::kRadvdName);
+        return;
+    }
+    if (base::signal_pidfd(pidfd.get(), SIGHUP) != 0)
+        syslog(LOG_WARNING, "%s(): cannot signal %s (process %d): %m", kFn, paths::kRadvdName, pid);
 }
 
 }  // namespace

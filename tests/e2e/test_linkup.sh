@@ -90,6 +90,13 @@ for bad in "0" "-$victim" "garbage"; do
 done
 sleep 0.2
 expect_eq "a negative pid in radvd.pid signals no process group" "$(kill -0 $victim 2>&1 && echo alive)" "alive"
+# A stale pid file: the id now belongs to another process (here a sleep; on a
+# device, another port's daemon, which SIGHUP would hang up).
+echo $victim >/run/radvd.pid
+out=$(sim --port 0 --auth none --tun --ipv6 --peer-id ::5)
+sleep 0.2
+expect_eq "a pid that is not radvd's is not signalled" "$(kill -0 $victim 2>&1 && echo alive)" "alive"
+expect_contains "...and that is said" "$out" "/var/run/radvd.pid names process $victim, which is not radvd; not signalled"
 rm /run/radvd.pid
 out=$(sim --port 0 --auth none --tun --ipv6 --peer-id ::6)
 expect_lacks "no radvd: no message" "$out" "radvd"
