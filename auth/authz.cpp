@@ -2,14 +2,20 @@
 // Authorization attributes left in the PAM environment by the stack, and the
 // hooks that answer from them during negotiation.
 #include <arpa/inet.h>
+#include <syslog.h>
+
 #include <array>
+#include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <security/pam_appl.h>
 
 #include "auth/attrs.h"
 #include "base/addr.h"
+#include "base/log_text.h"
 #include "platform/pam_env.h"
 #include "plugin/handlers.h"
 #include "plugin/state.h"
@@ -27,6 +33,19 @@ void apply_framed_ip(const char *text) {
     } else if (value != kServerChooses) {
         ds_framed_ip = htonl(static_cast<uint32_t>(static_cast<int32_t>(value)));
     }
+}
+
+// Returns the decimal `text` (all of it) when it lies within [min, max];
+// anything else is logged, naming the key and the value, and ignored, so the
+// daemon's own value stays.
+std::optional<int> checked_number(const char *key, const char *text, long long min, long long max) {
+    errno = 0;
+    char *end = nullptr;
+    long long value = std::strtoll(text, &end, 10);
+    if (end != text && *end == '\0' && errno == 0 && value >= min && value <= max) return static_cast<int>(value);
+    syslog(LOG_WARNING, "ds_apply_authz_attrs(): %s \"%s\" is not a number from %lld to %lld; ignored", key,
+           base::escaped(text).c_str(), min, max);
+    return std::nullopt;
 }
 
 void replace_callback_number(const char *text) {
@@ -53,14 +72,20 @@ void apply_interface_id(const char *text) {
 int ds_apply_authz_attrs(pam_handle_t *pamh) noexcept {
     using namespace pam_env;
     if (const char *v = pam_getenv(pamh, kFramedIpAddress)) apply_framed_ip(v);
+    // An MRU the daemon cannot negotiate, or a time-out below zero (which the
+    // daemon would read as a limit already passed), is no authorization.
     if (const char *v = pam_getenv(pamh, kFramedMtu)) {
-        lcp_wantoptions[0].neg_mru = 1;
-        lcp_wantoptions[0].mru = ds_parse_int(v);
+        if (auto mru = checked_number(kFramedMtu, v, pppd::kMinMru, pppd::kMaxMru)) {
+            lcp_wantoptions[0].neg_mru = 1;
+            lcp_wantoptions[0].mru = *mru;
+        }
     }
     if (const char *v = pam_getenv(pamh, kFramedCompression))
         ipcp_wantoptions[0].neg_vj = static_cast<pppd_bool>(ds_parse_int(v) & 0xff);
-    if (const char *v = pam_getenv(pamh, kSessionTimeout)) maxconnect = ds_parse_int(v);
-    if (const char *v = pam_getenv(pamh, kIdleTimeout)) idle_time_limit = ds_parse_int(v);
+    if (const char *v = pam_getenv(pamh, kSessionTimeout))
+        if (auto seconds = checked_number(kSessionTimeout, v, 0, INT_MAX)) maxconnect = *seconds;
+    if (const char *v = pam_getenv(pamh, kIdleTimeout))
+        if (auto seconds = checked_number(kIdleTimeout, v, 0, INT_MAX)) idle_time_limit = *seconds;
     replace_callback_number(pam_getenv(pamh, kLoginCallbackNumber));
     replace_callback_number(pam_getenv(pamh, kFramedCallbackId));
     if (const char *v = pam_getenv(pamh, kFramedCallbackEnabled)) ds_callback_enabled = ds_parse_int(v);

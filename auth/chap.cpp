@@ -8,13 +8,14 @@
 
 #include "auth/attrs.h"
 #include "auth/common.h"
+#include "platform/device.h"
 #include "platform/pam_env.h"
 #include "plugin/handlers.h"
 #include "plugin/state.h"
 
 namespace {
 
-constexpr std::size_t kSecretSize = 32;
+constexpr std::size_t kSecretSize = device::kChapSecretMax;
 constexpr const char *kEmptyPassword = "";
 
 struct chap_exchange {

@@ -25,8 +25,15 @@ int get_dyndns_ssl_config(unsigned char *block) {
             return -1;
         }
         std::array<char, ssl_block::kLineMax> line{};
-        while (std::fgets(line.data(), line.size(), f.get())) {
+        for (int number = 1; std::fgets(line.data(), line.size(), f.get()); ++number) {
             std::string_view text(line.data());
+            // A longer line would be read in pieces, its tail as a setting of
+            // its own: refused whole instead.
+            if (text.empty() || (text.back() != '\n' && !std::feof(f.get()))) {
+                syslog(LOG_ERR, "get_dyndns_ssl_config(): line %d of %s is longer than %zu bytes; refused", number,
+                       path.c_str(), ssl_block::kLineMax - 2);
+                return -1;
+            }
             while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
                 text.remove_suffix(1);
             if (text.empty() || text[0] == '#') continue;

@@ -24,6 +24,9 @@ inline constexpr std::size_t kAlertTextSize = 256;
 // NUL-terminated text from byte kUserinfoPassword.
 inline constexpr std::size_t kUserinfoSize = 724;
 inline constexpr std::size_t kUserinfoPassword = 18;
+// The longest local password CHAP can verify (the plug-in's secret storage);
+// PAP takes longer ones, so a longer password means PAP only.
+inline constexpr std::size_t kChapSecretMax = 32;
 
 inline constexpr std::size_t kDyndnsSslBlockSize = 551;
 

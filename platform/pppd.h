@@ -14,6 +14,9 @@ inline constexpr std::size_t kPathSize = 4096;
 inline constexpr std::size_t kEpdiscMax = 20;
 inline constexpr int kChapMessageSpace = 256;  // the message buffer of chap_verify_hook
 inline constexpr int kChapMd5 = 5;             // chap_digest_type code of MD5
+// The MRU the daemon can negotiate (lcp.h: MINMRU, MAXMRU).
+inline constexpr int kMinMru = 128;
+inline constexpr int kMaxMru = 16384;
 }  // namespace pppd
 
 extern "C" {

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "base/addr.h"
+#include "base/log_text.h"
 #include "platform/device.h"
 #include "platform/pam_env.h"
 
@@ -76,8 +77,15 @@ bool add_user_attributes(pam_handle_t *pamh, const config &c, const std::string 
                       numeric{pam_env::kFramedProtocol, framed_protocol}})
         if (auto v = counter(pamh, n.key)) p.add_u32(n.type, *v);
     const void *tty = nullptr;
-    if (pam_get_item(pamh, PAM_TTY, &tty) == PAM_SUCCESS && tty != nullptr)
-        p.add(nas_port_id, static_cast<const char *>(tty));
+    if (pam_get_item(pamh, PAM_TTY, &tty) == PAM_SUCCESS && tty != nullptr &&
+        !p.add(nas_port_id, static_cast<const char *>(tty))) {
+        // The daemon's tty, not a peer's text: said once, not at every request.
+        static bool told = false;
+        if (!told)
+            syslog(LOG_WARNING, "pam_dsradius: the tty \"%s\" is longer than %zu bytes; NAS-Port-Id not sent",
+                   base::escaped(static_cast<const char *>(tty)).c_str(), kMaxAttrValue);
+        told = true;
+    }
     return true;
 }
 

@@ -3,6 +3,7 @@
 
 #include "base/unique_fd.h"
 #include "pam/radius/hold_down.h"
+#include "pam/radius/packet.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -193,6 +194,9 @@ std::optional<config> parse_config(std::string_view text, std::string &error) {
             if (!parse_unsigned(w[1], c.hold_down_s, kMaxHoldDownSeconds))
                 return fail("bad hold-down " + quoted(w[1]));
         } else if (key == "nas-identifier" && w.size() == 2) {
+            if (w[1].size() > kMaxAttrValue)
+                return fail("nas-identifier of " + std::to_string(w[1].size()) + " bytes; at most " +
+                            std::to_string(kMaxAttrValue) + " fit NAS-Identifier");
             c.nas_identifier = w[1];
         } else if (key == "nas-ipv6-address" && w.size() == 2) {
             in6_addr a{};

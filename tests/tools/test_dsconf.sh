@@ -71,6 +71,15 @@ refuse "a file that is not JSON" 'is not valid JSON' build "$D/broken.json"
 expect_eq "no refusal changed a file" "$(md5sum "$D/dev/"* | sort)" "$before"
 expect_eq "no temporary file is left behind" "$(ls "$D/dev" | tr '\n' ' ')" "dyndns-ssl.conf port-services.conf store.img users "
 
+# A local password CHAP cannot verify (over 32 bytes) is kept, with a warning
+# that the user is then PAP only; 32 bytes draw none.
+out=$(conf user add longpw "$(printf 'p%.0s' $(seq 33))" 2>&1)
+expect_contains "a password of 33 bytes: a warning" "$out" \
+    'password of local user "longpw" is 33 bytes; CHAP takes at most 32, so longpw can log in with PAP only'
+expect_contains "...and the user is kept" "$(conf dump)" '"name": "longpw"'
+expect_lacks "a password of 32 bytes: no warning" "$(conf user add pw32 "$(printf 'p%.0s' $(seq 32))" 2>&1)" '"pw32"'
+conf user del longpw 2>/dev/null && conf user del pw32
+
 # A change that fails part-way changes nothing: on a file system with room
 # for the new image but not for the new users file, the image stays as it was.
 if [ "$(id -u)" == 0 ] && unshare --mount true 2>/dev/null; then

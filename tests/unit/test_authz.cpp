@@ -75,12 +75,51 @@ TEST_F(Authz, ScalarsChangeOnlyWhenPresent) {
     EXPECT_EQ(ipcp_wantoptions[0].neg_vj, 1);
     EXPECT_EQ(idle_time_limit, 300);
     EXPECT_EQ(maxconnect, 11);
-    apply({"FRAMED_MTU=abc", "SESSION_TIMEOUT=3600", "FRAMED_COMPRESSION=0"});
-    EXPECT_EQ(lcp_wantoptions[0].neg_mru, 1);
-    EXPECT_EQ(lcp_wantoptions[0].mru, 0);
+    apply({"SESSION_TIMEOUT=3600", "FRAMED_COMPRESSION=0"});
+    EXPECT_EQ(lcp_wantoptions[0].mru, 1492);
     EXPECT_EQ(ipcp_wantoptions[0].neg_vj, 0);
     EXPECT_EQ(maxconnect, 3600);
     EXPECT_EQ(idle_time_limit, 300);
+}
+
+// A value the daemon cannot use is ignored with a line naming it, and the
+// daemon's own value stays; the bounds themselves are taken.
+TEST_F(Authz, ScalarsOutsideWhatTheDaemonTakesAreIgnored) {
+    struct row {
+        const char *attr;
+        int *field;
+        int taken;  // -1: ignored, the value before stays
+    };
+    const row rows[] = {
+        {"FRAMED_MTU=abc", &lcp_wantoptions[0].mru, -1},
+        {"FRAMED_MTU=", &lcp_wantoptions[0].mru, -1},
+        {"FRAMED_MTU=1500x", &lcp_wantoptions[0].mru, -1},
+        {"FRAMED_MTU=127", &lcp_wantoptions[0].mru, -1},
+        {"FRAMED_MTU=16385", &lcp_wantoptions[0].mru, -1},
+        {"FRAMED_MTU=99999999999999999999", &lcp_wantoptions[0].mru, -1},
+        {"FRAMED_MTU=128", &lcp_wantoptions[0].mru, 128},
+        {"FRAMED_MTU=16384", &lcp_wantoptions[0].mru, 16384},
+        {"SESSION_TIMEOUT=-1", &maxconnect, -1},
+        {"SESSION_TIMEOUT=ten", &maxconnect, -1},
+        {"SESSION_TIMEOUT=0", &maxconnect, 0},
+        {"IDLE_TIMEOUT=-300", &idle_time_limit, -1},
+        {"IDLE_TIMEOUT=2147483648", &idle_time_limit, -1},
+        {"IDLE_TIMEOUT=2147483647", &idle_time_limit, 2147483647},
+    };
+    for (const row &r : rows) {
+        reset_all();
+        lcp_wantoptions[0].mru = 1500;
+        lcp_wantoptions[0].neg_mru = 0;
+        maxconnect = idle_time_limit = 77;
+        int before = *r.field;
+        logged.clear();
+        apply({r.attr});
+        EXPECT_EQ(*r.field, r.taken < 0 ? before : r.taken) << r.attr;
+        if (r.field == &lcp_wantoptions[0].mru) {
+            EXPECT_EQ(lcp_wantoptions[0].neg_mru, r.taken < 0 ? 0 : 1) << r.attr;
+        }
+        EXPECT_EQ(logged_contains(LOG_WARNING, "is not a number from"), r.taken < 0) << r.attr;
+    }
 }
 
 TEST_F(Authz, ListsAreReplacedOrEmptied) {

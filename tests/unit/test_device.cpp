@@ -97,6 +97,12 @@ TEST_F(Device, SslSettingsFillTheBlock) {
     EXPECT_NE(get_dyndns_ssl_config(block), 0);
     write("dyndns-ssl.conf", "colour=blue\n");
     EXPECT_NE(get_dyndns_ssl_config(block), 0);
+    // A comment longer than a line may be: its tail must not become a setting.
+    write("dyndns-ssl.conf", "#" + std::string(ssl_block::kLineMax - 2, 'x') + "ca_file=/tmp/planted\n");
+    EXPECT_NE(get_dyndns_ssl_config(block), 0);
+    EXPECT_TRUE(logged_contains(LOG_ERR, "line 1 of"));
+    write("dyndns-ssl.conf", "#" + std::string(ssl_block::kLineMax - 3, 'x') + "\nverify_peer=1\n");
+    EXPECT_EQ(get_dyndns_ssl_config(block), 0);  // the longest line there may be
 }
 
 TEST_F(Device, SemaphoreSurvivesAKilledHolderAndBoundsTheWait) {

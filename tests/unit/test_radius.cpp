@@ -127,6 +127,27 @@ TEST(RadiusPacket, KnownAnswerRequestAndReply) {
               reply_hex);
 }
 
+// A tty too long for NAS-Port-Id is left out of every request and said once
+// per process, not at every request; the longest that fits is sent.
+TEST(RadiusPacket, TtyTooLongForNasPortIdIsToldOnce) {
+    pam_handle_t *pamh = nullptr;
+    const pam_conv conv{nullptr, nullptr};
+    ASSERT_EQ(pam_start("dsppp-unit", "u", &conv, &pamh), PAM_SUCCESS);
+    radius::config c;
+    sockaddr_storage local{};
+    logged.clear();
+    for (std::size_t size : {radius::kMaxAttrValue + 1, radius::kMaxAttrValue + 1, radius::kMaxAttrValue}) {
+        ASSERT_EQ(pam_set_item(pamh, PAM_TTY, std::string(size, 't').c_str()), PAM_SUCCESS);
+        radius::packet p;
+        ASSERT_TRUE(radius::add_user_attributes(pamh, c, "u", local, p));
+        EXPECT_EQ(p.first(radius::nas_port_id).has_value(), size <= radius::kMaxAttrValue) << size;
+    }
+    int told = 0;
+    for (const auto &[priority, text] : logged) told += text.find("NAS-Port-Id not sent") != std::string::npos;
+    EXPECT_EQ(told, 1);
+    pam_end(pamh, PAM_SUCCESS);
+}
+
 // The attributes a reply grants, read from bytes written out one by one: a
 // value taken in host order shows on any CPU.
 TEST(RadiusPacket, AcceptAttributesAreReadInNetworkOrder) {
@@ -387,6 +408,7 @@ TEST_F(RadiusFiles, ConfigurationParsesAndRefuses) {
                                  " key-file " + key,
                              "cert-w\" may be written by group or others"},
                          bad{"hold-down -1", "bad hold-down"},
+                         bad{"nas-identifier " + std::string(254, 'n'), "nas-identifier of 254 bytes; at most 253"},
                          bad{"colour blue", "unknown or incomplete directive"}}) {
         error.clear();
         EXPECT_FALSE(radius::parse_config(b.text, error)) << b.text;

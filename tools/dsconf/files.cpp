@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: BSD-3-Clause
 #include "tools/dsconf/files.h"
 
+#include <cstdio>
 #include <sstream>
 #include <utility>
 
 #include "device/port_config.h"
 #include "device/ssl_block.h"
+#include "platform/device.h"
 
 using nlohmann::json;
 
@@ -49,6 +51,11 @@ std::string users_file(const json &users) {
         std::string password = text(u.value("password", json("")), "local_users[].password", kUserTextWidth);
         if (name.empty() || name.find(kUserSeparator) != std::string::npos)
             reject("local_users[].name", u.value("name", json("")), "must be non-empty without ':'");
+        if (password.size() > device::kChapSecretMax)
+            std::fprintf(stderr,
+                         "dsconf: warning: the password of local user \"%s\" is %zu bytes; CHAP takes at most %zu, "
+                         "so %s can log in with PAP only\n",
+                         name.c_str(), password.size(), device::kChapSecretMax, name.c_str());
         out += name + kUserSeparator + password + "\n";
     }
     return out;
