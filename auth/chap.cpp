@@ -6,6 +6,7 @@
 #include <cstring>
 #include <syslog.h>
 
+#include "base/log_text.h"
 #include "auth/attrs.h"
 #include "auth/common.h"
 #include "platform/device.h"
@@ -137,7 +138,7 @@ int ds_chap_auth(char *name, char *, int id, struct chap_digest_type *digest,
         switch (ds_read_local_user(port, local)) {
         case ds_local_user_status::read_failed:
             syslog(LOG_ERR, "%s(): cannot read PPP settings of port %d, refusing %s",
-                   "ds_chap_auth", port, x.name);
+                   "ds_chap_auth", port, base::escaped(x.name).c_str());
             return refuse_locally(x);
         case ds_local_user_status::configured:
             return authenticate_locally(x, local);

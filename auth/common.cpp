@@ -5,6 +5,7 @@
 #include <cstring>
 #include <syslog.h>
 
+#include "base/log_text.h"
 #include "auth/attrs.h"
 #include "platform/device.h"
 #include "plugin/state.h"
@@ -38,9 +39,10 @@ ds_local_user_status ds_read_local_user(int port, ds_local_user &out) noexcept {
 
 void ds_send_auth_alert(bool success, const char *user) noexcept {
     char text[device::kAlertTextSize] = {};
-    std::snprintf(text, sizeof text,
-                  success ? "Authentication successful: %s" : "Authentication failed: %s",
-                  user ? user : "");
+    // A long name is cut to the alert's size (the result says by how much).
+    if (std::snprintf(text, sizeof text, success ? "Authentication successful: %s" : "Authentication failed: %s",
+                      base::escaped(user).c_str()) < 0)
+        text[0] = '\0';
     send_auth_alert(0, success ? device::kAlertSuccess : device::kAlertFailure, text);
 }
 
@@ -74,7 +76,7 @@ int ds_account_check(pam_handle_t **slot, const char *handler, const char *user,
                      void (*reply)(void *context, const char *text), void *context) noexcept {
     int result = pam_acct_mgmt(*slot, 0);
     if (result != PAM_SUCCESS) {
-        syslog(LOG_DEBUG, "%s: authorization failed %s %d", handler, user, result);
+        syslog(LOG_DEBUG, "%s: authorization failed %s %d", handler, base::escaped(user).c_str(), result);
         reply(context, pam_strerror(*slot, result));
         ds_auth_end(slot, result);
         return 0;

@@ -2,6 +2,7 @@
 // PAP: the port's local user decides when one is configured, PAM otherwise.
 #include <syslog.h>
 
+#include "base/log_text.h"
 #include "auth/attrs.h"
 #include "auth/common.h"
 #include "plugin/handlers.h"
@@ -28,7 +29,7 @@ int ds_pap_auth(char *user_arg, char *passwd_arg, char **msgp, struct wordlist *
         switch (ds_read_local_user(port, local)) {
         case ds_local_user_status::read_failed:
             syslog(LOG_ERR, "%s(): cannot read PPP settings of port %d, refusing %s",
-                   "ds_pap_auth", port, user);
+                   "ds_pap_auth", port, base::escaped(user).c_str());
             ds_send_auth_alert(false, user);
             return 0;
         case ds_local_user_status::configured: {

@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <syslog.h>
 
+#include "base/log_text.h"
 #include "device/netlink.h"
 #include "device/route_text.h"
 #include "device/string_list.h"
@@ -21,7 +22,7 @@ int install_all(const pamutil_string_list *list, const char *ifname, int family,
         auto route = ds_parse_framed_route(text, family);
         if (!route) {
             syslog(LOG_ERR, "pamutil: malformed %s \"%s\", skipped",
-                   family == AF_INET ? "Framed-Route" : "Framed-IPv6-Route", text.c_str());
+                   family == AF_INET ? "Framed-Route" : "Framed-IPv6-Route", base::escaped(text).c_str());
             result = -1;
             continue;
         }

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/log_text.h"
 #include "base/unique_fd.h"
 #include "device/settings.h"
 #include "platform/device.h"
@@ -69,7 +70,7 @@ int getuserinfo(const char *name, void *record) {
             std::memset(out, 0, device::kUserinfoSize);
             std::size_t room = device::kUserinfoSize - device::kUserinfoPassword - 1;
             if (password.size() > room) {
-                syslog(LOG_ERR, "getuserinfo(): password of %s too long", name);
+                syslog(LOG_ERR, "getuserinfo(): password of %s too long", base::escaped(name).c_str());
                 return kError;
             }
             std::memcpy(out + device::kUserinfoPassword, password.data(), password.size());

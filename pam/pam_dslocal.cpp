@@ -13,6 +13,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/log_text.h"
 #include "base/secure_equals.h"
 #include "pam/secret.h"
 #include "platform/device.h"
@@ -25,7 +26,7 @@ namespace {
 int refuse_chap(pam_handle_t *pamh, const std::string &user) {
     auto response = pam_env::decode_hex(pam_env::get(pamh, pam_env::kChapResponseHex).value_or(""));
     if (!response || response->empty()) {
-        syslog(LOG_ERR, "pam_dslocal: malformed or empty CHAP response for %s; refused", user.c_str());
+        syslog(LOG_ERR, "pam_dslocal: malformed or empty CHAP response for %s; refused", base::escaped(user).c_str());
         return PAM_AUTH_ERR;
     }
     pam_env::put(pamh, pam_env::kAttemptedLocal, "");

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/log_text.h"
 #include "pam/radius/attrs.h"
 #include "pam/radius/client.h"
 #include "pam/secret.h"
@@ -46,7 +47,8 @@ std::optional<credential> chap_credential(pam_handle_t *pamh, const std::string 
     auto algorithm = radius::counter(pamh, pam_env::kChapAlgorithm);
     if (!algorithm || *algorithm != kChapMd5) {
         syslog(LOG_ERR, "pam_dsradius: CHAP algorithm %s for %s is not supported (only MD5, 5)",
-               pam_env::get(pamh, pam_env::kChapAlgorithm).value_or("(none)").c_str(), user.c_str());
+               base::escaped(pam_env::get(pamh, pam_env::kChapAlgorithm).value_or("(none)")).c_str(),
+               base::escaped(user).c_str());
         return std::nullopt;
     }
     auto id = radius::counter(pamh, pam_env::kChapId);
@@ -55,7 +57,7 @@ std::optional<credential> chap_credential(pam_handle_t *pamh, const std::string 
     if (!id || !response || response->size() != radius::kChapResponseSize || !challenge ||
         challenge->empty() || challenge->size() > radius::kMaxAttrValue) {
         syslog(LOG_ERR, "pam_dsradius: malformed or empty CHAP response for %s; refused, no password sent",
-               user.c_str());
+               base::escaped(user).c_str());
         return std::nullopt;
     }
     credential c;
@@ -105,7 +107,8 @@ int authenticate(pam_handle_t *pamh, const radius::config &cfg) {
     auto cred = credential_of(pamh, user, error);
     if (!cred) return error;
     if (!cred->chap && cred->password.size() > radius::kMaxPassword) {
-        syslog(LOG_ERR, "pam_dsradius: password of %s longer than %zu bytes", user.c_str(), radius::kMaxPassword);
+        syslog(LOG_ERR, "pam_dsradius: password of %s longer than %zu bytes", base::escaped(user).c_str(),
+               radius::kMaxPassword);
         return PAM_AUTH_ERR;
     }
     auto build = [&](const radius::server &s, const sockaddr_storage &local, uint8_t id,
@@ -133,17 +136,17 @@ int authenticate(pam_handle_t *pamh, const radius::config &cfg) {
     auto result = radius::exchange(cfg, radius::service::authentication, build);
     if (result.how == radius::outcome::failed) {
         syslog(LOG_ERR, "pam_dsradius: authentication of %s failed closed: no request sent or no reply trusted",
-               user.c_str());
+               base::escaped(user).c_str());
         return PAM_AUTHINFO_UNAVAIL;
     }
     if (result.how == radius::outcome::no_answer) {
         auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
         syslog(LOG_ERR, "pam_dsradius: no RADIUS server answered for %s (gave up after %lld ms)",
-               user.c_str(), static_cast<long long>(waited.count()));
+               base::escaped(user).c_str(), static_cast<long long>(waited.count()));
         return PAM_AUTHINFO_UNAVAIL;
     }
     if (result.reply.code != radius::access_accept) {
-        syslog(LOG_NOTICE, "pam_dsradius: %s refused by the RADIUS server", user.c_str());
+        syslog(LOG_NOTICE, "pam_dsradius: %s refused by the RADIUS server", base::escaped(user).c_str());
         return PAM_AUTH_ERR;
     }
     radius::apply_accept(pamh, result.reply);
@@ -189,7 +192,7 @@ int account(pam_handle_t *pamh, const radius::config &cfg, uint32_t status, cons
     auto result = radius::exchange(cfg, radius::service::accounting, build);
     if (result.how == radius::outcome::answered) return PAM_SUCCESS;
     syslog(LOG_ERR, "pam_dsradius: accounting %s for %s (session %s) %s",
-           status == radius::kAcctStart ? "start" : "stop", user.c_str(), session_id.c_str(),
+           status == radius::kAcctStart ? "start" : "stop", base::escaped(user).c_str(), session_id.c_str(),
            result.how == radius::outcome::failed ? "failed closed: no request sent or no reply trusted"
                                                  : "not acknowledged by any server");
     return PAM_SESSION_ERR;

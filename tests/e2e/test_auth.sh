@@ -21,6 +21,13 @@ out=$(sim --port 0 --user alice --password wrong)
 expect_eq "PAP with a wrong password refuses the peer" "$?" "1"
 expect_contains "PAP refused, reply left as the daemon set it" "$out" '"event":"pap","message":"","result":0'
 
+# A peer's name with a line break and a terminal escape reaches the log as
+# printable text: it can neither forge a line nor drive the reader's terminal.
+out=$(sim --port 0 --user $'mallory\nalert 6 (success): Authentication successful: root\e[2J' --password wrong)
+expect_contains "a peer's control characters are escaped in the alert" "$out" \
+    'Authentication failed: mallory\\012alert 6 (success): Authentication successful: root\\033[2J"'
+expect_lacks "...and never logged as they are" "$(grep '"event":"log"' <<<"$out")" '\u001b'
+
 pam_script "ppp.password right"
 out=$(sim --port 0 --auth chap --user carol --password right --rechallenges 5)
 expect_eq "CHAP-MD5 verified by the stack from the hex attributes" "$?" "0"

@@ -25,6 +25,11 @@ USERS
 )" || { not_ok "FreeRADIUS starts"; finish; }
 "$DSCONF" user add erin epw >/dev/null
 
+out=$(sim --port 0 --user $'mallory\npam_dsradius: root accepted\e[8m' --password x)
+expect_contains "the module logs a peer's control characters escaped" "$out" \
+    'pam_dsradius: mallory\\012pam_dsradius: root accepted\\033[8m refused by the RADIUS server'
+expect_lacks "...never as they are" "$(grep '"event":"log"' <<<"$out")" '\u001b'
+
 
 out=$(sim --port 0 --tun --ipv6 --callback --user alice --password apw --bytes-in 3000000000 \
       --bytes-out 5000 --pkts-in 30 --pkts-out 40 --connect-time 77 \

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "auth/attrs.h"
+#include "base/log_text.h"
 #include "plugin/handlers.h"
 #include "plugin/state.h"
 #include "tests/unit/fakes.h"
@@ -131,6 +132,29 @@ TEST_F(Core, PutsRefuseTextsThatDoNotFitWithoutTruncating) {
     EXPECT_EQ(ds_set_auth_attrs(pamh, "bob", huge.c_str(), 0), 0);
     EXPECT_EQ(pam_getenv(pamh, "USER_PASSWORD"), nullptr);
     pam_end(pamh, PAM_SUCCESS);
+}
+
+// Text a peer or server chose reaches a log line as printable ASCII only:
+// nothing in it can end the line, forge the next or drive a terminal.
+TEST(LogText, EscapesEverythingButPrintableAscii) {
+    struct row {
+        std::string in, out;
+    };
+    const std::string longest(base::kLogTextSize, '\n');
+    const row rows[] = {
+        {"alice", "alice"},
+        {"bad\nuser\x1b[31m", "bad\\012user\\033[31m"},
+        {"a\\b", "a\\134b"},  // a backslash cannot pass for an escape
+        {std::string("nul\0x", 5), "nul\\000x"},
+        {"\x7f\x80\xff\r\t", "\\177\\200\\377\\015\\011"},
+        {"", ""},
+    };
+    for (const row &r : rows) EXPECT_EQ(base::escaped(std::string_view(r.in)).c_str(), r.out);
+    EXPECT_STREQ(base::escaped(static_cast<const char *>(nullptr)).c_str(), "");
+    // Too long: cut at a whole escape, and said to be cut.
+    std::string cut = base::escaped(longest).c_str();
+    EXPECT_LT(cut.size(), base::kLogTextSize);
+    EXPECT_EQ(cut.substr(cut.size() - 7), "\\012...");
 }
 
 }  // namespace
