@@ -17,8 +17,8 @@ mkdir "$D/again"
 expect_eq "dump then build gives the same store image" "$(cmp "$D/dev/store.img" "$D/again/store.img" && echo same)" "same"
 expect_eq "...and the same description" "$("$DSCONF" --dir "$D/again" dump)" "$(cat "$D/first.json")"
 expect_eq "the user database and the store image (it holds passwords) are private" \
-    "$(stat -c %a "$D/dev/users" "$D/dev/store.img" | tr '\n' ' ')" "600 600 "
-expect_eq "the store image has the store's size" "$(stat -c %s "$D/dev/store.img")" "254468"
+    "$(stat -L -c %a "$D/dev/users" "$D/dev/store.img" | tr '\n' ' ')" "600 600 "
+expect_eq "the store image has the store's size" "$(stat -L -c %s "$D/dev/store.img")" "254468"
 
 conf set routes.3.prefix_length 120
 conf set ports.1.local_user.name alice
@@ -80,28 +80,84 @@ expect_contains "...and the user is kept" "$(conf dump)" '"name": "longpw"'
 expect_lacks "a password of 32 bytes: no warning" "$(conf user add pw32 "$(printf 'p%.0s' $(seq 32))" 2>&1)" '"pw32"'
 conf user del longpw 2>/dev/null && conf user del pw32
 
+# Every file the device library reads is a link into one generation, and a
+# save switches them all with one rename.
+expect_eq "the files are links into the current generation" \
+    "$(cd "$D/dev" && readlink store.img users dyndns-ssl.conf port-services.conf | tr '\n' ' ')" \
+    ".dsconf/current/store.img .dsconf/current/users .dsconf/current/dyndns-ssl.conf .dsconf/current/port-services.conf "
+
+# A save killed at every step leaves the old set or the new set, never a
+# mix, and the next run removes what the killed one left. strace kills dsconf
+# at its Nth call of one system call that writes, renames, links, syncs or
+# opens, for each such call and N = 1, 2, ... until a save runs through it:
+# once over a set still in plain files (an upgrade), once over a set already
+# in generations.
+cp "${DSPPP_SOURCE}/conf/device.example.json" "$D/change.json"
+sed -i 's/"192.168.10.0"/"192.168.11.0"/; s/"erin-pw"/"a-new-password"/' "$D/change.json"
+set_of() { (cd "$1" && cat store.img | md5sum; cat users dyndns-ssl.conf port-services.conf | md5sum) | tr '\n' ' '; }
+KILLED=write,pwrite64,rename,renameat,renameat2,symlink,symlinkat,link,linkat,unlink,unlinkat,mkdir,mkdirat,rmdir,fsync,fdatasync,chmod,fchmod,fchmodat,open,openat,creat,ftruncate
+mkdir "$D/plain" && cp -L "$D/dev/"* "$D/plain/" && cp -a "$D/dev" "$D/linked"
+"$DSCONF" --dir "$D/linked" build "$D/change.json" 2>/dev/null && new=$(set_of "$D/linked") && rm -rf "$D/linked"
+cp -a "$D/dev" "$D/linked"
+old=$(set_of "$D/dev")
+for layout in plain linked; do
+    steps=0 mixed=0 left=0
+    for call in ${KILLED//,/ }; do for n in $(seq 200); do
+        rm -rf "$D/k" && cp -a "$D/$layout" "$D/k"
+        # (LeakSanitizer cannot run under ptrace.)
+        ASAN_OPTIONS=detect_leaks=0 strace -f -qq -o /dev/null -e trace=$call -e inject=$call:signal=KILL:when=$n \
+            "$DSCONF" --dir "$D/k" build "$D/change.json" 2>/dev/null && break
+        steps=$((steps + 1))
+        n="$call #$n"
+        now=$(set_of "$D/k")
+        [ "$now" == "$old" ] || [ "$now" == "$new" ] || { mixed=$((mixed + 1)); echo "# killed at $n: a mix"; }
+        "$DSCONF" --dir "$D/k" dump >/dev/null
+        # Left: the lock, and the generation `current` names (if any yet).
+        [ "$(ls "$D/k/.dsconf" 2>/dev/null | grep -v '^lock$' | tr '\n' ' ')" == \
+          "$(readlink "$D/k/.dsconf/current" | sed 's/^\(.*\)$/current \1 /')" ] ||
+            { left=$((left + 1)); echo "# killed at $n: left behind $(ls "$D/k/.dsconf" | tr '\n' ' ')"; }
+        [ "$(set_of "$D/k")" == "$now" ] || { mixed=$((mixed + 1)); echo "# killed at $n: the next run changed the set"; }
+    done; done
+    echo "# $layout: killed at each of $steps calls"
+    expect_eq "$layout: a save killed at any of its steps leaves the old or the new set" "$((steps > 10)) $mixed" "1 0"
+    expect_eq "$layout: ...and the next run removes what it left" "$left" "0"
+    expect_eq "$layout: run through, the save gives the new set" "$(set_of "$D/k")" "$new"
+done
+expect_eq "the upgrade turned plain files into links" "$(readlink "$D/k/users")" ".dsconf/current/users"
+# Only dsconf's files move: the RADIUS module's files in the same directory stay.
+printf 'server 127.0.0.1 secret-file radius.secret\n' >"$D/k/pam_dsradius.conf"
+conf_k() { "$DSCONF" --dir "$D/k" "$@"; }
+conf_k user add frank frank-pw
+expect_eq "the operator's own files stay as they are" "$(cat "$D/k/pam_dsradius.conf")" "server 127.0.0.1 secret-file radius.secret"
+# A generations directory that others may write, or a link nobody made, is refused.
+chmod 777 "$D/k/.dsconf"
+refuse_k() { out=$(conf_k user add grace grace-pw 2>&1); expect_contains "$1" "$out" "$2"; }
+refuse_k "a generations directory others may write is refused" "is not a directory of ours that only we may write"
+chmod 755 "$D/k/.dsconf"
+rm "$D/k/users" && ln -s /etc/shadow "$D/k/users"
+refuse_k "a link dsconf did not make is not followed" "users is a symbolic link dsconf did not make"
+
 # A change that fails part-way changes nothing: on a file system with room
 # for the new image but not for the new users file, the image stays as it was.
 if [ "$(id -u)" == 0 ] && unshare --mount true 2>/dev/null; then
-    cp "${DSPPP_SOURCE}/conf/device.example.json" "$D/change.json"
-    sed -i 's/"192.168.10.0"/"192.168.11.0"/; s/"erin-pw"/"a-new-password"/' "$D/change.json"
     out=$(unshare --mount bash -c '
         set -e
         mkdir -p "$1/full"
-        pages=$(( ($(stat -c %s "$1/dev/store.img") + 4095) / 4096 ))
+        "$2" --dir "$1/dev" dump >/dev/null  # the previous generation goes
+        pages=$(( ($(stat -L -c %s "$1/dev/store.img") + 4095) / 4096 ))
         mount -t tmpfs -o size=$(( (2 * pages + 3) * 4 ))k tmpfs "$1/full"
         cp -a "$1/dev/." "$1/full/"
-        inode=$(stat -c %i "$1/full/store.img")
+        inode=$(stat -L -c %i "$1/full/store.img")
         sum=$(md5sum "$1/full/"* | sort)
         "$2" --dir "$1/full" build "$1/change.json" 2>&1 || true
-        [ "$(stat -c %i "$1/full/store.img")" == "$inode" ] && echo "image kept"
+        [ "$(stat -L -c %i "$1/full/store.img")" == "$inode" ] && echo "image kept"
         [ "$(md5sum "$1/full/"* | sort)" == "$sum" ] && echo "all kept"
-        ls "$1/full" | grep -c XXXXXX || true
+        ls "$1/full/.dsconf" | grep -c "^gen\." || true
         ls "$1/full" | grep -vcE "^(dyndns-ssl.conf|port-services.conf|store.img|users)$" || true' _ "$D" "$DSCONF")
     expect_contains "a full file system: the change is refused" "$out" "No space left on device"
     expect_contains "...the image is not replaced" "$out" "image kept"
     expect_contains "...no file changed" "$out" "all kept"
-    expect_eq "...and no temporary file is left" "$(tail -1 <<<"$out")" "0"
+    expect_eq "...and no temporary file is left" "$(tail -2 <<<"$out" | tr '\n' ' ')" "1 0 "
 fi
 
 finish

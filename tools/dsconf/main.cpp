@@ -19,8 +19,12 @@
 
 #include "device/settings.h"
 #include "platform/store.h"
+#include "tools/dsconf/generations.h"
 #include "tools/dsconf/image.h"
 
+using dsconf::file_set;
+using dsconf::lock_generations;
+using dsconf::switch_generation;
 using nlohmann::json;
 
 namespace {
@@ -30,7 +34,6 @@ constexpr int kExitError = 1;
 constexpr int kExitUsage = 2;
 constexpr mode_t kPublicMode = 0644;
 constexpr mode_t kPrivateMode = 0600;
-constexpr mode_t kDirMode = 0755;
 
 const char *const kUsage =
     "usage: dsconf [--dir DIR] COMMAND ...\n"
@@ -56,44 +59,6 @@ std::optional<std::string> read_file(const std::string &path) {
     return out.str();
 }
 
-// Files written as one change: every temporary file is complete before the
-// first is renamed into place, so a failure leaves every file as it was.
-class staged_files {
-public:
-    ~staged_files() {
-        for (const auto &[temp, path] : staged_) unlink(temp.c_str());
-    }
-    // Writes `content` beside `path`; throws (nothing renamed yet) on failure.
-    void stage(const std::string &path, const std::string &content, mode_t mode) {
-        std::string temp = path + ".XXXXXX";
-        std::vector<char> name(temp.begin(), temp.end());
-        name.push_back('\0');
-        int fd = mkstemp(name.data());
-        if (fd < 0) throw failure("cannot create a file beside " + path + ": " + std::strerror(errno));
-        staged_.emplace_back(name.data(), path);
-        bool ok = fchmod(fd, mode) == 0;
-        std::size_t done = 0;
-        while (ok && done < content.size()) {
-            ssize_t n = write(fd, content.data() + done, content.size() - done);
-            ok = n > 0;
-            if (ok) done += static_cast<std::size_t>(n);
-        }
-        ok = ok && fsync(fd) == 0;
-        int err = errno;
-        ok = close(fd) == 0 && ok;
-        if (!ok) throw failure("cannot write " + path + ": " + std::strerror(err ? err : errno));
-    }
-    // Renames every staged file into place.
-    void commit() {
-        for (auto it = staged_.begin(); it != staged_.end(); it = staged_.erase(it))
-            if (rename(it->first.c_str(), it->second.c_str()) != 0)
-                throw failure("cannot replace " + it->second + ": " + std::strerror(errno));
-    }
-
-private:
-    std::vector<std::pair<std::string, std::string>> staged_;
-};
-
 device_config load(const std::string &dir, bool need_image) {
     device_config config;
     auto image = read_file(dir_path(dir, settings::kStoreFile));
@@ -113,18 +78,15 @@ device_config load(const std::string &dir, bool need_image) {
     return config;
 }
 
+// Switches every file to the new configuration at once (see generations.h).
 void save(const std::string &dir, const device_config &config) {
-    if (mkdir(dir.c_str(), kDirMode) != 0 && errno != EEXIST)
-        throw failure("cannot create " + dir + ": " + std::strerror(errno));
-    staged_files files;
+    file_set files;
     // The image holds passwords (a port's local user, dynamic DNS): owner only.
-    files.stage(dir_path(dir, settings::kStoreFile), std::string(config.image.begin(), config.image.end()),
-                kPrivateMode);
-    if (config.has_users) files.stage(dir_path(dir, settings::kUsersFile), config.users, kPrivateMode);
-    if (config.has_dyndns_ssl) files.stage(dir_path(dir, settings::kSslFile), config.dyndns_ssl, kPrivateMode);
-    if (config.has_port_services)
-        files.stage(dir_path(dir, settings::kPortsFile), config.port_services, kPublicMode);
-    files.commit();
+    files[settings::kStoreFile] = {std::string(config.image.begin(), config.image.end()), kPrivateMode};
+    if (config.has_users) files[settings::kUsersFile] = {config.users, kPrivateMode};
+    if (config.has_dyndns_ssl) files[settings::kSslFile] = {config.dyndns_ssl, kPrivateMode};
+    if (config.has_port_services) files[settings::kPortsFile] = {config.port_services, kPublicMode};
+    switch_generation(dir, files);
 }
 
 int cmd_build(const std::string &dir, const std::vector<std::string> &args) {
@@ -221,6 +183,8 @@ int main(int argc, char **argv) {
     std::string command = args[0];
     args.erase(args.begin());
     try {
+        // Held to the end: one dsconf at a time, and what a killed one left is gone.
+        base::unique_fd lock = lock_generations(dir, command != "dump");
         if (command == "build") return cmd_build(dir, args);
         if (command == "dump") return cmd_dump(dir, args);
         if (command == "set") return cmd_set(dir, args);
