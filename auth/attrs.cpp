@@ -1,13 +1,20 @@
 // SPDX-License-Identifier: BSD-3-Clause
 #include "auth/attrs.h"
 
+#include "base/log_text.h"
 #include "platform/pam_env.h"
+#include "platform/pppd.h"
 
+#include <syslog.h>
+
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string_view>
 
 int ds_parse_int(const char *text) noexcept {
     if (text == nullptr) return 0;
@@ -31,7 +38,30 @@ int ds_pam_putenv_str(pam_handle_t *pamh, const char *name, const char *value) n
     return pam_putenv(pamh, text.data());
 }
 
+namespace {
+
+// Puts the caller's number, when the daemon knows one that can be sent as it is.
+void put_calling_station(pam_handle_t *pamh) {
+    std::string_view number(remote_number, strnlen(remote_number, sizeof remote_number));
+    if (number.empty()) return;
+    bool control = std::any_of(number.begin(), number.end(),
+                               [](char c) { return static_cast<unsigned char>(c) < ' ' || c == '\x7f'; });
+    if (control || number.size() > pam_env::kMaxText) {
+        if (control)
+            syslog(LOG_WARNING, "ds_set_user_attrs(): the caller's number \"%s\" holds a control character; "
+                   "Calling-Station-Id not sent", base::escaped(number).c_str());
+        else
+            syslog(LOG_WARNING, "ds_set_user_attrs(): the caller's number \"%s\" is longer than %zu bytes; "
+                   "Calling-Station-Id not sent", base::escaped(number).c_str(), pam_env::kMaxText);
+        return;
+    }
+    ds_pam_putenv_str(pamh, pam_env::kCallingStationId, remote_number);
+}
+
+}  // namespace
+
 int ds_set_user_attrs(pam_handle_t *pamh, const char *user, int port) noexcept {
+    put_calling_station(pamh);
     ds_pam_putenv_str(pamh, pam_env::kUserName, user);
     ds_pam_putenv_int(pamh, pam_env::kServiceType, kServiceTypeFramed);
     ds_pam_putenv_int(pamh, pam_env::kFramedProtocol, kFramedProtocolPpp);

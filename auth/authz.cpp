@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <optional>
 #include <security/pam_appl.h>
 
@@ -46,6 +47,17 @@ std::optional<int> checked_number(const char *key, const char *text, long long m
     syslog(LOG_WARNING, "ds_apply_authz_attrs(): %s \"%s\" is not a number from %lld to %lld; ignored", key,
            base::escaped(text).c_str(), min, max);
     return std::nullopt;
+}
+
+// Offers the peer the DNS server RADIUS chose as the `index`th (ms-dns).
+void apply_dns_server(std::size_t index, const char *key, const char *text) {
+    auto addr = pam_env::decode_address(text);
+    if (!addr || !base::is_unicast_v4(*addr)) {
+        syslog(LOG_WARNING, "ds_apply_authz_attrs(): %s \"%s\" is not a unicast IPv4 address; ignored", key,
+               base::escaped(text).c_str());
+        return;
+    }
+    ipcp_allowoptions[0].dnsaddr[index] = *addr;
 }
 
 void replace_callback_number(const char *text) {
@@ -93,6 +105,9 @@ int ds_apply_authz_attrs(pam_handle_t *pamh) noexcept {
     replace_list(pamh, kFramedIpv6Route, ds_routes_v6);
     replace_list(pamh, kClassList, ds_class_list);
     if (const char *v = pam_getenv(pamh, kFramedInterfaceId)) apply_interface_id(v);
+    static_assert(std::size(kMsDnsServers) == pppd::kDnsServers);
+    for (std::size_t i = 0; i < pppd::kDnsServers; ++i)
+        if (const char *v = pam_getenv(pamh, kMsDnsServers[i])) apply_dns_server(i, kMsDnsServers[i], v);
     return 1;
 }
 

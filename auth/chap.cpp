@@ -11,6 +11,7 @@
 #include "auth/common.h"
 #include "platform/device.h"
 #include "platform/pam_env.h"
+#include "plugin/call_defaults.h"
 #include "plugin/handlers.h"
 #include "plugin/state.h"
 
@@ -131,6 +132,7 @@ int ds_chap_auth(char *name, char *, int id, struct chap_digest_type *digest,
                  int message_space) noexcept {
     const chap_exchange x{name ? name : "", id,      digest,       challenge,
                           response,         message, message_space};
+    ds_keep_daemon_values();
     int port = ds_get_port();
 
     if (port != kNoPort && ds_port_record_exists(port, "ds_chap_auth")) {

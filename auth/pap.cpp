@@ -5,6 +5,7 @@
 #include "base/log_text.h"
 #include "auth/attrs.h"
 #include "auth/common.h"
+#include "plugin/call_defaults.h"
 #include "plugin/handlers.h"
 #include "plugin/state.h"
 
@@ -22,6 +23,7 @@ int ds_pap_auth(char *user_arg, char *passwd_arg, char **msgp, struct wordlist *
                 struct wordlist **) noexcept {
     const char *user = user_arg ? user_arg : "";
     const char *passwd = passwd_arg ? passwd_arg : "";
+    ds_keep_daemon_values();
     int port = ds_get_port();
 
     if (port != kNoPort && ds_port_record_exists(port, "ds_pap_auth")) {

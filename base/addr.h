@@ -17,6 +17,15 @@ inline constexpr std::size_t kV4MappedPrefixSize = 12;  // the zeros, then ff ff
 inline constexpr std::size_t kV4MappedOffset = kV4MappedPrefixSize;
 inline constexpr uint8_t kV4MappedMarker = 0xff;
 
+inline constexpr unsigned kThisNetwork = 0, kLoopbackNetwork = 127, kFirstMulticast = 224;
+
+// Returns whether the IPv4 address `network_order` can name one host: not
+// 0.0.0.0/8, loopback, multicast, reserved or the broadcast address.
+inline bool is_unicast_v4(uint32_t network_order) noexcept {
+    unsigned first = reinterpret_cast<const unsigned char *>(&network_order)[0];
+    return first != kThisNetwork && first != kLoopbackNetwork && first < kFirstMulticast;
+}
+
 // Returns whether the 16-byte `addr` is IPv4-mapped.
 inline bool is_v4_mapped(const unsigned char *addr) noexcept {
     for (std::size_t i = 0; i < kV4MappedZeros; ++i)

@@ -5,13 +5,19 @@
 // ATTEMPTED_VX_LOCAL and refuses; the plug-in then verifies the response
 // itself through the "ds_no_auth" stack. An empty or malformed response is
 // refused without the mark, and no password is ever compared for it.
+// Arguments: ms-dns=IPV4 (at most two) puts the DNS servers to offer the
+// peer after an accepted PAP login.
 #include <security/pam_appl.h>
 #include <security/pam_modules.h>
 #include <syslog.h>
 
+#include <arpa/inet.h>
+
 #include <array>
 #include <cstring>
+#include <iterator>
 #include <string>
+#include <string_view>
 
 #include "base/log_text.h"
 #include "base/secure_equals.h"
@@ -33,13 +39,33 @@ int refuse_chap(pam_handle_t *pamh, const std::string &user) {
     return PAM_AUTH_ERR;
 }
 
+constexpr std::string_view kMsDnsArgument = "ms-dns=";
+
+// Puts the DNS servers named by the module's "ms-dns=ADDRESS" arguments (the
+// first, then the second), for the plug-in to offer the peer.
+void put_dns_servers(pam_handle_t *pamh, int argc, const char **argv) {
+    std::size_t next = 0;
+    for (int i = 0; i < argc && argv[i] != nullptr; ++i) {
+        std::string_view arg(argv[i]);
+        if (arg.rfind(kMsDnsArgument, 0) != 0) continue;
+        in_addr addr{};
+        std::string text(arg.substr(kMsDnsArgument.size()));
+        if (next >= std::size(pam_env::kMsDnsServers) || inet_pton(AF_INET, text.c_str(), &addr) != 1) {
+            syslog(LOG_ERR, "pam_dslocal: argument \"%s\" is not one of at most two ms-dns=IPV4; ignored",
+                   base::escaped(arg).c_str());
+            continue;
+        }
+        pam_env::put(pamh, pam_env::kMsDnsServers[next++], pam_env::encode_address(addr.s_addr));
+    }
+}
+
 }  // namespace
 
 #define DS_PAM_ENTRY __attribute__((visibility("default")))
 
 extern "C" {
 
-DS_PAM_ENTRY int pam_sm_authenticate(pam_handle_t *pamh, int, int, const char **) {
+DS_PAM_ENTRY int pam_sm_authenticate(pam_handle_t *pamh, int, int argc, const char **argv) {
     try {
         std::string user = pam_env::user_of(pamh);
         std::array<unsigned char, device::kUserinfoSize> record{};
@@ -52,6 +78,7 @@ DS_PAM_ENTRY int pam_sm_authenticate(pam_handle_t *pamh, int, int, const char **
         const char *password = pam_getenv(pamh, pam_env::kUserPassword);
         if (password == nullptr || !base::secure_equals(password, stored)) return PAM_AUTH_ERR;
         pam_env::put(pamh, pam_env::kAcctAuthentic, pam_env::encode_decimal(pam_env::kAuthenticLocal));
+        put_dns_servers(pamh, argc, argv);
         return PAM_SUCCESS;
     } catch (...) {
         return PAM_BUF_ERR;

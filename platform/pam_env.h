@@ -32,6 +32,11 @@ inline constexpr const char *kFramedProtocol = "FRAMED_PROTOCOL";  // decimal: 1
 inline constexpr const char *kNasPort = "NAS_PORT";                // decimal: port index + 1, 0 without a port
 inline constexpr const char *kNasPortType = "NAS_PORT_TYPE";       // decimal: 0 async, 5 virtual
 inline constexpr const char *kUserPassword = "USER_PASSWORD";      // text: PAP password; empty for CHAP
+// Text: the caller's number (the daemon's remote_number), put only when known,
+// at most kMaxText bytes and without control characters; sent as
+// Calling-Station-Id (31) in Access- and Accounting-Requests.
+inline constexpr const char *kCallingStationId = "CALLING_STATION_ID";
+inline constexpr std::size_t kMaxText = 253;  // what a RADIUS text attribute holds
 
 // CHAP attributes: present together, and then the request is CHAP.
 inline constexpr const char *kChapAlgorithm = "CHAP_ALGORITHM";        // decimal: 5 for MD5
@@ -58,6 +63,12 @@ inline constexpr const char *kFramedIpv6Route = "FRAMED_IPV6_ROUTE";   // list o
 // list ("VX", encoded); echoed in every accounting request.
 inline constexpr const char *kClassList = "CLASS_VX_ENCODED";
 inline constexpr const char *kFramedInterfaceId = "FRAMED_INTERFACE_ID";  // IPv6 text, upper 64 bits zero
+// The DNS servers offered to the peer in IPCP (the daemon's ms-dns), from
+// MS-Primary-DNS-Server and MS-Secondary-DNS-Server (vendor 311, types 28
+// and 29): address (see encode_address), a unicast IPv4 address.
+inline constexpr const char *kMsPrimaryDnsServer = "MS_PRIMARY_DNS_SERVER";
+inline constexpr const char *kMsSecondaryDnsServer = "MS_SECONDARY_DNS_SERVER";
+inline constexpr const char *kMsDnsServers[] = {kMsPrimaryDnsServer, kMsSecondaryDnsServer};
 
 // Accounting.
 // The device's own spelling of Acct-Authentic: decimal, 1 RADIUS, 2 local.

@@ -17,6 +17,18 @@ inline constexpr int kChapMd5 = 5;             // chap_digest_type code of MD5
 // The MRU the daemon can negotiate (lcp.h: MINMRU, MAXMRU).
 inline constexpr int kMinMru = 128;
 inline constexpr int kMaxMru = 16384;
+inline constexpr std::size_t kMaxNameLen = 256;  // MAXNAMELEN: remote_number and the like
+inline constexpr std::size_t kDnsServers = 2;    // ipcp_options.dnsaddr
+// The phases `phasechange` reports (pppd.h). A link starts with SERIALCONN;
+// LCP's first request is built right after it, before ESTABLISH.
+inline constexpr int kPhaseDead = 0;
+inline constexpr int kPhaseSerialConn = 2;
+inline constexpr int kPhaseEstablish = 4;
+inline constexpr int kPhaseAuthenticate = 5;
+inline constexpr int kPhaseNetwork = 7;
+inline constexpr int kPhaseRunning = 8;
+inline constexpr int kPhaseTerminate = 9;
+inline constexpr int kPhaseDisconnect = 10;
 }  // namespace pppd
 
 extern "C" {
@@ -173,6 +185,7 @@ extern void (*cbcp_init_hook)(cbcp_state *state);
 
 extern struct notifier *ip_up_notifier;
 extern struct notifier *ip_down_notifier;
+extern struct notifier *phasechange;  // called with the new phase
 void add_notifier(struct notifier **chain, notify_func func, void *arg);
 
 extern char ifname[pppd::kIfnameSize];
@@ -180,6 +193,7 @@ extern char devnam[pppd::kPathSize];
 extern char linkname[pppd::kPathSize];
 extern int maxconnect;
 extern int idle_time_limit;
+extern char remote_number[pppd::kMaxNameLen];  // the caller's number when known, else ""
 extern struct pppd_stats link_stats;
 extern unsigned int link_connect_time;
 void update_link_stats(int unit);
@@ -189,6 +203,7 @@ extern lcp_options lcp_wantoptions[];
 extern ipcp_options ipcp_wantoptions[];
 extern ipcp_options ipcp_gotoptions[];
 extern ipcp_options ipcp_hisoptions[];
+extern ipcp_options ipcp_allowoptions[];  // dnsaddr: the DNS servers offered to the peer (ms-dns)
 extern ipv6cp_options ipv6cp_wantoptions[];
 extern ipv6cp_options ipv6cp_gotoptions[];
 extern ipv6cp_options ipv6cp_hisoptions[];
@@ -235,6 +250,7 @@ static_assert(offsetof(ipcp_options, cflag) == 20);
 static_assert(offsetof(ipcp_options, ouraddr) == 24);
 static_assert(offsetof(ipcp_options, hisaddr) == 28);
 static_assert(offsetof(ipcp_options, dnsaddr) == 32);
+static_assert(sizeof(ipcp_options::dnsaddr) / sizeof(u_int32_t) == pppd::kDnsServers);
 static_assert(offsetof(ipcp_options, winsaddr) == 40);
 static_assert(sizeof(ipv6cp_options) == 52 && alignof(ipv6cp_options) == 4);
 static_assert(offsetof(ipv6cp_options, neg_vj) == 28);

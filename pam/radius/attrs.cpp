@@ -14,6 +14,8 @@
 
 namespace radius {
 
+static_assert(kMaxAttrValue == pam_env::kMaxText, "the contract's texts are RADIUS texts");
+
 namespace {
 
 std::optional<uint32_t> as_u32(const std::string &value) {
@@ -76,6 +78,7 @@ bool add_user_attributes(pam_handle_t *pamh, const config &c, const std::string 
                       numeric{pam_env::kServiceType, service_type},
                       numeric{pam_env::kFramedProtocol, framed_protocol}})
         if (auto v = counter(pamh, n.key)) p.add_u32(n.type, *v);
+    if (const char *number = pam_getenv(pamh, pam_env::kCallingStationId)) p.add(calling_station_id, number);
     const void *tty = nullptr;
     if (pam_get_item(pamh, PAM_TTY, &tty) == PAM_SUCCESS && tty != nullptr &&
         !p.add(nas_port_id, static_cast<const char *>(tty))) {
@@ -87,6 +90,25 @@ bool add_user_attributes(pam_handle_t *pamh, const config &c, const std::string 
         told = true;
     }
     return true;
+}
+
+// Returns the value of Microsoft's attribute `type` in the Vendor-Specific
+// attributes of `p` (RFC 2548 section 2: vendor id, then sub-attributes of
+// type, length and value), every length checked against its attribute's end.
+std::optional<std::string> microsoft_attribute(const packet &p, uint8_t type) {
+    for (const attribute &a : p.attributes) {
+        if (a.type != vendor_specific || a.value.size() < kVendorIdSize + kAttrHeader) continue;
+        const auto *b = reinterpret_cast<const unsigned char *>(a.value.data());
+        uint32_t vendor = (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
+        if (vendor != kVendorMicrosoft) continue;
+        for (std::size_t at = kVendorIdSize; at + kAttrHeader <= a.value.size();) {
+            std::size_t length = b[at + 1];
+            if (length < kAttrHeader || at + length > a.value.size()) break;
+            if (b[at] == type) return a.value.substr(at + kAttrHeader, length - kAttrHeader);
+            at += length;
+        }
+    }
+    return std::nullopt;
 }
 
 void apply_accept(pam_handle_t *pamh, const packet &accept) {
@@ -107,6 +129,10 @@ void apply_accept(pam_handle_t *pamh, const packet &accept) {
     put_list(pamh, accept, class_, kClassList, true);
     if (auto v = accept.first(framed_interface_id); v && v->size() == base::kInterfaceIdSize)
         put(pamh, kFramedInterfaceId, encode_interface_id(reinterpret_cast<const unsigned char *>(v->data())));
+    struct dns { uint8_t type; const char *key; };
+    for (dns d : {dns{kMsPrimaryDnsType, pam_env::kMsPrimaryDnsServer}, dns{kMsSecondaryDnsType, pam_env::kMsSecondaryDnsServer}})
+        if (auto v = microsoft_attribute(accept, d.type); v && as_u32(*v))
+            put(pamh, d.key, encode_address(htonl(*as_u32(*v))));
     put(pamh, kAcctAuthentic, encode_decimal(kAuthenticRadius));
 }
 

@@ -26,6 +26,10 @@ bool add_user_attributes(pam_handle_t *pamh, const config &c, const std::string 
 // Moves the authorization in an Access-Accept into the environment.
 void apply_accept(pam_handle_t *pamh, const packet &accept);
 
+// Returns the value of Microsoft's vendor attribute `type` in `p`, or
+// nothing when no well-formed one is there.
+std::optional<std::string> microsoft_attribute(const packet &p, uint8_t type);
+
 // Adds every Class the environment's Class list holds.
 void add_classes(pam_handle_t *pamh, packet &p);
 

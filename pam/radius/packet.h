@@ -38,13 +38,19 @@ enum attr : uint8_t {
     user_name = 1, user_password = 2, chap_password = 3, nas_ip_address = 4, nas_port = 5,
     service_type = 6, framed_protocol = 7, framed_ip_address = 8, framed_route = 22,
     framed_mtu = 12, framed_compression = 13, reply_message = 18, callback_number = 19,
-    callback_id = 20, class_ = 25, session_timeout = 27, idle_timeout = 28, nas_identifier = 32,
+    callback_id = 20, class_ = 25, vendor_specific = 26, session_timeout = 27, idle_timeout = 28,
+    calling_station_id = 31, nas_identifier = 32,
     acct_status_type = 40, acct_delay_time = 41, acct_input_octets = 42, acct_output_octets = 43,
     acct_session_id = 44, acct_authentic = 45, acct_session_time = 46, acct_input_packets = 47,
     acct_output_packets = 48, chap_challenge = 60, nas_port_type = 61,
     message_authenticator = 80, nas_port_id = 87, nas_ipv6_address = 95, framed_interface_id = 96,
     framed_ipv6_route = 99,
 };
+
+// Microsoft's vendor attributes (RFC 2548): the DNS servers for the peer.
+inline constexpr uint32_t kVendorMicrosoft = 311;
+inline constexpr uint8_t kMsPrimaryDnsType = 28, kMsSecondaryDnsType = 29;
+inline constexpr std::size_t kVendorIdSize = 4;
 
 inline constexpr uint32_t kServiceCallbackFramed = 4;
 inline constexpr uint32_t kAcctStart = 1;

@@ -74,13 +74,20 @@ alice Cleartext-Password := "secret"
 	Framed-MTU = 1400,
 	Session-Timeout = 3600,
 	Framed-Route = "192.168.70.0/24 0.0.0.0 1",
-	Class = 0x0c1a55
+	Class = 0x0c1a55,
+	MS-Primary-DNS-Server = 198.51.100.53,
+	MS-Secondary-DNS-Server = 198.51.100.54
+bob Cleartext-Password := "bob-pw"
 USERS
 )"
-echo "--- PAP, accepted by RADIUS, routes from Framed-Route:"
+echo "--- PAP from caller 5550100, accepted by RADIUS, routes from Framed-Route, DNS servers offered (dns1, dns2):"
 dial 0 '192.168.70.0/24 via 10.0.0.12 dev ppp0' '^\[(pap|options|ip-down)|192.168|answered' -- \
     --port 0 --tun --user alice --password secret --bytes-in 3000000000 --connect-time 42 \
-    --while-up 'ip route | grep 192.168.70'
+    --remote-number 5550100 --ms-dns 192.0.2.1 --while-up 'ip route | grep 192.168.70'
+echo "--- Two calls in one daemon (persist): bob, granted nothing, gets the daemon's own values back:"
+dial 0 'dns1=192.0.2.1 dns2=192.0.2.2' '^\[(pap|lcp-request|options)' -- --port 0 --cycles 2 \
+    --user alice --password secret --user bob --password bob-pw --mru 1500 --maxconnect 7200 \
+    --ms-dns 192.0.2.1 --ms-dns 192.0.2.2
 echo "--- PAP with a wrong password:"
 dial 1 '[pap] message= result=0' '^\[pap' -- --port 0 --user alice --password guess
 echo "--- CHAP-MD5, accepted by RADIUS:"
@@ -89,10 +96,10 @@ echo "--- CHAP-MD5 for a user only the local database knows (fallback through ds
 dial 0 'message=Access granted result=1' '^\[chap' -- --port 0 --auth chap --user erin --password erin-pw
 sleep 0.3
 echo "--- FreeRADIUS's accounting records:"
-records=$(detail | grep -E 'Status-Type|Session-Id|User-Name|Input-Octets|Session-Time|Class')
+records=$(detail | grep -E 'Status-Type|Session-Id|User-Name|Calling-Station-Id|Input-Octets|Session-Time|Class')
 echo "$records"
-if ! grep -q 'Acct-Input-Octets = 3000000000' <<<"$records"; then
-    echo "!!! FreeRADIUS recorded no stop with the link's counters" >&2
+if ! grep -q 'Acct-Input-Octets = 3000000000' <<<"$records" || ! grep -q 'Calling-Station-Id = "5550100"' <<<"$records"; then
+    echo "!!! FreeRADIUS recorded no stop with the link's counters, or no caller's number" >&2
     DEMO_FAILURES=$((DEMO_FAILURES + 1))
 fi
 kill $(jobs -p) 2>/dev/null

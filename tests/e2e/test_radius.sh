@@ -19,11 +19,42 @@ alice Cleartext-Password := "apw"
 	Framed-IPv6-Route = "2001:db8:70::/48 ::",
 	Framed-Interface-Id = 0211:2233:4455:6677,
 	Class = 0x0a0b0c,
-	Class += 0xdeadbeef
+	Class += 0xdeadbeef,
+	MS-Primary-DNS-Server = 198.51.100.53,
+	MS-Secondary-DNS-Server = 198.51.100.54
 bob Cleartext-Password := "bpw"
 USERS
 )" || { not_ok "FreeRADIUS starts"; finish; }
 "$DSCONF" user add erin epw >/dev/null
+
+# Two calls in one daemon (persist): alice's accept grants an address,
+# time-outs, an MRU and DNS servers; bob's grants nothing and gets the
+# daemon's own values, back before his link's first LCP request. The
+# caller's number reaches the server in every request.
+: >$R/acct/detail
+out=$(sim --port 0 --cycles 2 --user alice --password apw --user bob --password bpw --remote-number 5550100 \
+      --mru 1500 --maxconnect 7200 --idle 900 --ms-dns 192.0.2.1 --ms-dns 192.0.2.2)
+options=$(grep '"event":"options"' <<<"$out")
+expect_contains "alice is offered the DNS servers RADIUS chose" "$(head -1 <<<"$options")" \
+    '"dns1":"198.51.100.53","dns2":"198.51.100.54"'
+expect_contains "...with the rest of her grant" "$(head -1 <<<"$options")" \
+    '"idle_time_limit":600,"maxconnect":3600,"mru":1400,"neg_mru":1,"neg_vj":1,"peer":"10.0.0.12","peer_interface_id":"::211:2233:4455:6677"'
+expect_contains "bob, without attributes, is offered the daemon's DNS servers" "$(tail -1 <<<"$options")" \
+    '"dns1":"192.0.2.1","dns2":"192.0.2.2"'
+expect_contains "...and gets its address, time-outs, MRU and no interface id" "$(tail -1 <<<"$options")" \
+    '"idle_time_limit":900,"maxconnect":7200,"mru":1500,"neg_mru":1,"neg_vj":0,"peer":"10.0.0.2","peer_interface_id":"::"'
+expect_eq "...and his link's LCP request already asks for the daemon's MRU" \
+    "$(grep -o '"event":"lcp-request","mru":[0-9]*' <<<"$out" | tr '\n' ' ')" \
+    '"event":"lcp-request","mru":1500 "event":"lcp-request","mru":1500 '
+grep '"event":"options"' <<<"$out" | sed 's/^/# /'
+sleep 0.3
+expect_contains "Calling-Station-Id in the Access-Request" "$(auth_detail | awk -v RS= '/User-Name = "alice"/' | tail -n +1)" \
+    'Calling-Station-Id = "5550100"'
+for type in Start Stop; do
+    expect_contains "Calling-Station-Id in the $type" "$(detail | awk -v RS= "/Status-Type = $type/ && /alice/")" \
+        'Calling-Station-Id = "5550100"'
+done
+detail | awk -v RS= '/Status-Type = Start/ && /alice/' | grep -E 'User-Name|Calling-Station-Id|Status-Type' | sed 's/^/# /'
 
 out=$(sim --port 0 --user $'mallory\npam_dsradius: root accepted\e[8m' --password x)
 expect_contains "the module logs a peer's control characters escaped" "$out" \
@@ -79,6 +110,12 @@ out=$(sim --port 0 --user erin --password epw)
 expect_contains "PAP through the local database when RADIUS refuses" "$out" '"result":1,"user":"erin"'
 out=$(sim --port 0 --auth chap --user erin --password epw)
 expect_contains "CHAP through the ds_no_auth fallback" "$out" '"message":"Access granted","result":1'
+# The local database can name the DNS servers too (module arguments).
+sed -i "s#^auth     required   $LOCAL_MODULE\$#& ms-dns=198.51.100.7 ms-dns=198.51.100.8 ms-dns=bad#" /etc/pam.d/ppp
+out=$(sim --port 0 --user erin --password epw)
+expect_contains "pam_dslocal's ms-dns servers are offered" "$out" '"dns1":"198.51.100.7","dns2":"198.51.100.8"'
+expect_contains "...and a third is refused with a line" "$out" 'pam_dslocal: argument \"ms-dns=bad\" is not one of at most two'
+radius_stacks
 
 check="User-Name=alice,User-Password=apw,Message-Authenticator=0x00"
 expect_contains "radclient, an independent client, gets the same grant" \

@@ -22,7 +22,7 @@ expect_contains "the Debian copyright file names it" "$(cat docs/copyright)" "Li
 # spelled in quotes anywhere else in product code, the test module, the
 # fuzzers or the benchmark (unit tests, shell tests and documents may).
 keys=$(grep -oE '= "[A-Z][A-Z0-9_]+";' platform/pam_env.h | tr -d '=";' | tr -d ' ')
-expect_eq "the contract names its 29 keys" "$(wc -w <<<"$keys")" "29"
+expect_eq "the contract's keys are found (the check below is not vacuous)" "$(($(wc -w <<<"$keys") > 20))" "1"
 code=$(grep -E '^(auth|acct|linkup|plugin|pam|device|tools|platform|base|bench|fuzz|tests/pam)/.*\.(cpp|h)$' <<<"$files" |
        grep -v '^platform/pam_env.h$')
 spelled=$(for k in $keys; do grep -nF "\"$k" $code; done)

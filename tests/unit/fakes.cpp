@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "device/string_list.h"
+#include "plugin/call_defaults.h"
 #include "plugin/state.h"
 
 fake_device dev;
@@ -246,7 +247,10 @@ void reset_all() {
     ipv6cp_wantoptions[0] = ipv6cp_options{};
     ipv6cp_gotoptions[0] = ipv6cp_options{};
     ipv6cp_hisoptions[0] = ipv6cp_options{};
+    ipcp_allowoptions[0] = ipcp_options{};
     maxconnect = idle_time_limit = 0;
+    remote_number[0] = '\0';
+    ds_daemon_values_kept = false;
     std::snprintf(ifname, sizeof ifname, "dstest0");
     std::snprintf(devnam, sizeof devnam, "/dev/ttyS3");
     std::snprintf(linkname, sizeof linkname, "unit");

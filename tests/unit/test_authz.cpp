@@ -122,6 +122,35 @@ TEST_F(Authz, ScalarsOutsideWhatTheDaemonTakesAreIgnored) {
     }
 }
 
+// The DNS servers offered to the peer: a unicast IPv4 address is taken; 0,
+// loopback, multicast, the broadcast address or no address at all is
+// ignored with a line, and the daemon's own stays.
+TEST_F(Authz, DnsServersMustBeUnicast) {
+    struct row {
+        std::string value;
+        const char *offered;
+    };
+    auto encoded = [](const char *a) { return pam_env::encode_address(inet_addr(a)); };
+    const row rows[] = {
+        {encoded("198.51.100.53"), "198.51.100.53"},
+        {encoded("0.0.0.0"), "192.0.2.1"},
+        {encoded("127.0.0.1"), "192.0.2.1"},
+        {encoded("224.0.0.1"), "192.0.2.1"},
+        {encoded("255.255.255.255"), "192.0.2.1"},
+        {"dns.example", "192.0.2.1"},
+    };
+    for (const row &r : rows) {
+        for (std::size_t i = 0; i < pppd::kDnsServers; ++i) {
+            reset_all();
+            ipcp_allowoptions[0].dnsaddr[i] = inet_addr("192.0.2.1");
+            apply({std::string(pam_env::kMsDnsServers[i]) + "=" + r.value});
+            EXPECT_EQ(ipcp_allowoptions[0].dnsaddr[i], inet_addr(r.offered)) << r.value << " as server " << i;
+            EXPECT_EQ(logged_contains(LOG_WARNING, "is not a unicast IPv4 address"),
+                      std::string(r.offered) == "192.0.2.1") << r.value;
+        }
+    }
+}
+
 TEST_F(Authz, ListsAreReplacedOrEmptied) {
     std::string routes = "FRAMED_ROUTE=" + pam_env::encode_list({"10.1.0.0/16 0.0.0.0",
                                                                   "10.2.0.0/16 10.0.0.9 5"});

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -146,6 +147,33 @@ TEST(RadiusPacket, TtyTooLongForNasPortIdIsToldOnce) {
     for (const auto &[priority, text] : logged) told += text.find("NAS-Port-Id not sent") != std::string::npos;
     EXPECT_EQ(told, 1);
     pam_end(pamh, PAM_SUCCESS);
+}
+
+// Microsoft's DNS attributes inside Vendor-Specific: found among other
+// sub-attributes; every length that runs past its attribute ends the search.
+TEST(RadiusPacket, VendorAttributesAreReadWithinTheirBounds) {
+    const std::string ms("\x00\x00\x01\x37", 4), other_vendor("\x00\x00\x00\x09", 4);
+    const std::string dns1("\x1c\x06\xc6\x33\x64\x35", 6), dns2("\x1d\x06\xc6\x33\x64\x36", 6);
+    struct row {
+        const char *what;
+        std::vector<std::string> vsas;
+        std::optional<std::string> primary;
+    };
+    const row rows[] = {
+        {"one sub-attribute", {ms + dns1}, std::string("\xc6\x33\x64\x35", 4)},
+        {"after another one", {ms + dns2 + dns1}, std::string("\xc6\x33\x64\x35", 4)},
+        {"in a second attribute", {ms + dns2, ms + dns1}, std::string("\xc6\x33\x64\x35", 4)},
+        {"another vendor's", {other_vendor + dns1}, std::nullopt},
+        {"a sub-attribute longer than its attribute", {ms + std::string("\x1c\x09\xc6\x33\x64\x35", 6)}, std::nullopt},
+        {"a zero length before it", {ms + std::string("\x1d\x00", 2) + dns1}, std::nullopt},
+        {"no room for a sub-attribute", {ms + "\x1c"}, std::nullopt},
+        {"only a vendor id", {ms}, std::nullopt},
+    };
+    for (const row &r : rows) {
+        radius::packet p;
+        for (const auto &v : r.vsas) p.add(radius::vendor_specific, v);
+        EXPECT_EQ(radius::microsoft_attribute(p, radius::kMsPrimaryDnsType), r.primary) << r.what;
+    }
 }
 
 // The attributes a reply grants, read from bytes written out one by one: a

@@ -15,10 +15,12 @@ void (*cbcp_init_hook)(cbcp_state *) = nullptr;
 
 struct notifier *ip_up_notifier = nullptr;
 struct notifier *ip_down_notifier = nullptr;
+struct notifier *phasechange = nullptr;
 
 char ifname[pppd::kIfnameSize] = "ppp0";
 char devnam[pppd::kPathSize] = "/dev/ttyS0";
 char linkname[pppd::kPathSize] = "";
+char remote_number[pppd::kMaxNameLen] = "";
 int maxconnect = 0;
 int idle_time_limit = 0;
 struct pppd_stats link_stats = {};
@@ -28,6 +30,7 @@ lcp_options lcp_wantoptions[1];
 ipcp_options ipcp_wantoptions[1];
 ipcp_options ipcp_gotoptions[1];
 ipcp_options ipcp_hisoptions[1];
+ipcp_options ipcp_allowoptions[1];
 ipv6cp_options ipv6cp_wantoptions[1];
 ipv6cp_options ipv6cp_gotoptions[1];
 ipv6cp_options ipv6cp_hisoptions[1];

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,6 +25,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "base/addr.h"
 #include "base/md5.h"
@@ -43,6 +45,7 @@ constexpr const char *kPapSecrets = "/etc/ppp/pap-secrets";
 constexpr const char *kChapSecrets = "/etc/ppp/chap-secrets";
 constexpr const char *kTunDevice = "/dev/net/tun";
 constexpr const char *kSerialStandIn = "/dev/null";
+constexpr int kDefaultMru = 1500;  // DEFMRU: what LCP uses without an MRU option
 
 struct sim_options {
     std::string plugin;
@@ -51,6 +54,8 @@ struct sim_options {
     u_int32_t local_ip = htonl(0x0a000001), peer_ip = htonl(0x0a000002);
     eui64_t local_id{}, peer_id{};
     std::string auth = "pap", user, password;
+    // One per cycle when repeated; the last one serves every later cycle.
+    std::vector<std::string> users, passwords;
     bool callback = false, ipv6 = false, tun = false, json = false, quiet = false, reap = false;
     int rechallenges = 0, cycles = 1, ip_down_count = 1;
     std::string while_up;
@@ -214,6 +219,8 @@ void emit_reaped() {
 
 nlohmann::json daemon_variables() {
     return {{"event", "options"},
+            {"dns1", ipv4_text(ipcp_allowoptions[0].dnsaddr[0])},
+            {"dns2", ipv4_text(ipcp_allowoptions[0].dnsaddr[1])},
             {"neg_mru", lcp_wantoptions[0].neg_mru},
             {"mru", lcp_wantoptions[0].mru},
             {"neg_vj", ipcp_wantoptions[0].neg_vj},
@@ -223,15 +230,38 @@ nlohmann::json daemon_variables() {
             {"peer_interface_id", interface_id_text(ipv6cp_wantoptions[0].hisid)}};
 }
 
+void new_phase(int phase) { notify(phasechange, phase); }
+
+// A link starts as the daemon's main loop starts one: SERIALCONN, then LCP's
+// first request built from lcp_wantoptions (lcp_open), then ESTABLISH.
+void start_link() {
+    new_phase(pppd::kPhaseSerialConn);
+    emit({{"event", "lcp-request"}, {"neg_mru", lcp_wantoptions[0].neg_mru},
+          {"mru", lcp_wantoptions[0].neg_mru ? lcp_wantoptions[0].mru : kDefaultMru}});
+    new_phase(pppd::kPhaseEstablish);
+}
+
+// The end of a link after LCP is closed: the next one starts anew.
+void end_link() {
+    new_phase(pppd::kPhaseTerminate);
+    new_phase(pppd::kPhaseDisconnect);
+    new_phase(pppd::kPhaseDead);
+}
+
 // Returns true when the link came up and went down again.
 bool run_link() {
+    start_link();
+    new_phase(pppd::kPhaseAuthenticate);
     bool authenticated = true;
     if (opts.auth == "pap") authenticated = pap_round();
     if (opts.auth == "chap") {
         if (chap_check_hook != nullptr) chap_check_hook();
         authenticated = chap_round(1);
     }
-    if (!authenticated) return false;
+    if (!authenticated) {
+        end_link();
+        return false;
+    }
 
     if (opts.callback && cbcp_init_hook != nullptr) {
         cbcp_init_hook(&cbcp[0]);
@@ -245,7 +275,11 @@ bool run_link() {
     if (ip_choose_hook != nullptr) ip_choose_hook(&peer);
     int allowed = allowed_address_hook ? allowed_address_hook(peer) : 1;
     emit({{"event", "address"}, {"peer", ipv4_text(peer)}, {"allowed", allowed}});
-    if (allowed == 0) return false;
+    if (allowed == 0) {
+        end_link();
+        return false;
+    }
+    new_phase(pppd::kPhaseNetwork);
 
     if (opts.ipv6) {
         // IPv6CP negotiates its identifiers alongside IPCP; a granted one wins.
@@ -262,12 +296,14 @@ bool run_link() {
     tun_link tun;
     if (opts.tun && !tun.open_up()) {
         emit({{"event", "error"}, {"text", std::string("cannot create tun ") + ifname}});
+        end_link();
         return false;
     }
     notify(ip_up_notifier, 0);
     if (ip_up_hook != nullptr) ip_up_hook();
     emit({{"event", "ip-up"}, {"ifname", ifname}});
     emit(daemon_variables());
+    new_phase(pppd::kPhaseRunning);
 
     if (opts.ipv6) {
         if (ipv6_up_hook != nullptr) ipv6_up_hook();
@@ -286,6 +322,7 @@ bool run_link() {
         notify(ip_down_notifier, 0);
         emit({{"event", "ip-down"}});
     }
+    end_link();
     return true;
 }
 
@@ -300,7 +337,11 @@ void usage(std::FILE *out) {
         "  --local-ip A --peer-ip A IPv4 addresses (10.0.0.1, 10.0.0.2)\n"
         "  --local-id ID --peer-id ID  IPv6 interface identifiers as ::a:b:c:d\n"
         "  --auth pap|chap|none     authentication protocol (pap)\n"
-        "  --user NAME --password P the peer's credentials\n"
+        "  --user NAME --password P the peer's credentials; repeated, one pair per cycle\n"
+        "                           (the last one serves the cycles after it)\n"
+        "  --remote-number TEXT     the caller's number (the daemon's remotenumber)\n"
+        "  --ms-dns A               a DNS server the daemon offers (ms-dns; at most two)\n"
+        "  --mru N --maxconnect S --idle S  the daemon's own MRU and time-outs\n"
         "  --callback               run CBCP set-up after authentication\n"
         "  --ipv6                   bring IPv6CP up after IPCP\n"
         "  --rechallenges N         CHAP re-challenges while the link is up\n"
@@ -344,7 +385,8 @@ bool parse_options(int argc, char **argv) {
     enum { o_plugin = 256, o_port, o_no_port, o_ifname, o_linkname, o_devnam, o_local_ip,
            o_peer_ip, o_local_id, o_peer_id, o_auth, o_user, o_password, o_callback, o_ipv6,
            o_rechallenges, o_cycles, o_down, o_bin, o_bout, o_pin, o_pout, o_time, o_tun,
-           o_while_up, o_reap, o_json, o_quiet, o_help };
+           o_while_up, o_reap, o_json, o_quiet, o_help, o_remote_number, o_ms_dns, o_mru, o_maxconnect,
+           o_idle };
     static const option longopts[] = {
         {"plugin", 1, nullptr, o_plugin}, {"port", 1, nullptr, o_port},
         {"no-port", 0, nullptr, o_no_port}, {"ifname", 1, nullptr, o_ifname},
@@ -359,7 +401,9 @@ bool parse_options(int argc, char **argv) {
         {"pkts-in", 1, nullptr, o_pin}, {"pkts-out", 1, nullptr, o_pout},
         {"connect-time", 1, nullptr, o_time}, {"tun", 0, nullptr, o_tun},
         {"while-up", 1, nullptr, o_while_up}, {"reap", 0, nullptr, o_reap},
-        {"json", 0, nullptr, o_json},
+        {"json", 0, nullptr, o_json}, {"remote-number", 1, nullptr, o_remote_number},
+        {"ms-dns", 1, nullptr, o_ms_dns}, {"mru", 1, nullptr, o_mru}, {"maxconnect", 1, nullptr, o_maxconnect},
+        {"idle", 1, nullptr, o_idle},
         {"quiet", 0, nullptr, o_quiet},
         {"help", 0, nullptr, o_help}, {nullptr, 0, nullptr, 0}};
     int c;
@@ -396,8 +440,33 @@ bool parse_options(int argc, char **argv) {
             if (opts.auth != "pap" && opts.auth != "chap" && opts.auth != "none")
                 return bad("protocol", optarg);
             break;
-        case o_user: opts.user = optarg; break;
-        case o_password: opts.password = optarg; break;
+        case o_user: opts.users.push_back(optarg); break;
+        case o_password: opts.passwords.push_back(optarg); break;
+        case o_remote_number:
+            if (std::strlen(optarg) >= sizeof remote_number) return bad("number", optarg);
+            std::snprintf(remote_number, sizeof remote_number, "%s", optarg);
+            break;
+        case o_ms_dns: {
+            static std::size_t servers = 0;
+            if (servers >= pppd::kDnsServers ||
+                inet_pton(AF_INET, optarg, &ipcp_allowoptions[0].dnsaddr[servers]) != 1)
+                return bad("DNS server", optarg);
+            ++servers;
+            break;
+        }
+        case o_mru:
+            if (!parse_unsigned(optarg, n) || n < pppd::kMinMru || n > pppd::kMaxMru) return bad("MRU", optarg);
+            lcp_wantoptions[0].mru = static_cast<int>(n);
+            lcp_wantoptions[0].neg_mru = 1;
+            break;
+        case o_maxconnect:
+            if (!parse_unsigned(optarg, n) || n > INT_MAX) return bad("time", optarg);
+            maxconnect = static_cast<int>(n);
+            break;
+        case o_idle:
+            if (!parse_unsigned(optarg, n) || n > INT_MAX) return bad("time", optarg);
+            idle_time_limit = static_cast<int>(n);
+            break;
         case o_callback: opts.callback = true; break;
         case o_ipv6: opts.ipv6 = true; break;
         case o_rechallenges:
@@ -482,6 +551,11 @@ int main(int argc, char **argv) {
     int result = kExitUp;
     int refused = 0;
     for (int cycle = 0; cycle < opts.cycles; ++cycle) {
+        auto pick = [cycle](const std::vector<std::string> &list) {
+            return list.empty() ? std::string() : list[std::min<std::size_t>(cycle, list.size() - 1)];
+        };
+        opts.user = pick(opts.users);
+        opts.password = pick(opts.passwords);
         if (!run_link()) {
             result = kExitRefused;
             ++refused;
@@ -493,6 +567,7 @@ int main(int argc, char **argv) {
     emit({{"event", "exit"}, {"status", result}, {"refused", refused}, {"reopen_log", sim.reopen_log_calls}});
     free_notifiers(ip_up_notifier);
     free_notifiers(ip_down_notifier);
+    free_notifiers(phasechange);
     if (serial_line >= 0) close(serial_line);
     return result;
 }

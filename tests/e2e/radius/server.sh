@@ -131,5 +131,7 @@ module_conf() {
     printf '%s\n' "hold-down 0" "$@" "nas-identifier dsppp-test" >$S/dsradius.conf
 }
 
-# The accounting records FreeRADIUS wrote, one paragraph each.
+# The accounting records FreeRADIUS wrote, one paragraph each; and the
+# Access-Requests it received.
 detail() { cat $R/acct/detail 2>/dev/null; }
+auth_detail() { cat $R/acct/auth-detail 2>/dev/null; }
