@@ -8,6 +8,7 @@
 #include <security/pam_modules.h>
 #include <syslog.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -162,6 +163,19 @@ std::optional<std::string> new_session_id() {
     return pam_env::encode_hex(std::string_view(reinterpret_cast<char *>(bytes), sizeof bytes));
 }
 
+// Puts the interval of the session's Interim-Updates: our own setting (RFC
+// 2869 section 2.1: one configured on the NAS wins), else the
+// Access-Accept's, at least 60 s (section 5.16); neither: none.
+void put_interim_interval(pam_handle_t *pamh, const radius::config &cfg) {
+    unsigned seconds = cfg.interim_interval_s;
+    if (seconds == 0)
+        if (auto accepted = radius::counter(pamh, pam_env::kAcctInterimInterval))
+            seconds = std::min<uint32_t>(*accepted, radius::kMaxInterimInterval);
+    if (seconds == 0) return;
+    seconds = std::max<unsigned>(seconds, pam_env::kMinInterimInterval);
+    pam_env::put(pamh, pam_env::kInterimUpdateInterval, pam_env::encode_decimal(static_cast<int32_t>(seconds)));
+}
+
 int account(pam_handle_t *pamh, const radius::config &cfg, uint32_t status, const std::string &session_id) {
     std::string user = pam_env::user_of(pamh);
     auto build = [&](const radius::server &s, const sockaddr_storage &local, uint8_t id,
@@ -175,14 +189,20 @@ int account(pam_handle_t *pamh, const radius::config &cfg, uint32_t status, cons
         if (auto authentic = radius::counter(pamh, pam_env::kAcctAuthentic))
             p.add_u32(radius::acct_authentic, *authentic);
         radius::add_classes(pamh, p);
-        if (status == radius::kAcctStop) {
+        if (status != radius::kAcctStart) {
             struct numeric { const char *key; uint8_t type; };
             for (numeric n : {numeric{pam_env::kAcctSessionTime, radius::acct_session_time},
                               numeric{pam_env::kAcctInputOctets, radius::acct_input_octets},
                               numeric{pam_env::kAcctOutputOctets, radius::acct_output_octets},
+                              numeric{pam_env::kAcctInputGigawords, radius::acct_input_gigawords},
+                              numeric{pam_env::kAcctOutputGigawords, radius::acct_output_gigawords},
                               numeric{pam_env::kAcctInputPackets, radius::acct_input_packets},
                               numeric{pam_env::kAcctOutputPackets, radius::acct_output_packets}})
                 if (auto v = radius::counter(pamh, n.key)) p.add_u32(n.type, *v);
+        }
+        if (status == radius::kAcctStop) {
+            if (auto cause = radius::counter(pamh, pam_env::kAcctTerminateCause))
+                p.add_u32(radius::acct_terminate_cause, *cause);
         }
         p.add_u32(radius::acct_delay_time, delay);
         auto bytes = radius::encode_accounting_request(p, s.secret);
@@ -192,7 +212,8 @@ int account(pam_handle_t *pamh, const radius::config &cfg, uint32_t status, cons
     auto result = radius::exchange(cfg, radius::service::accounting, build);
     if (result.how == radius::outcome::answered) return PAM_SUCCESS;
     syslog(LOG_ERR, "pam_dsradius: accounting %s for %s (session %s) %s",
-           status == radius::kAcctStart ? "start" : "stop", base::escaped(user).c_str(), session_id.c_str(),
+           status == radius::kAcctStart ? "start" : status == radius::kAcctStop ? "stop" : "interim update",
+           base::escaped(user).c_str(), session_id.c_str(),
            result.how == radius::outcome::failed ? "failed closed: no request sent or no reply trusted"
                                                  : "not acknowledged by any server");
     return PAM_SESSION_ERR;
@@ -213,7 +234,34 @@ DS_PAM_ENTRY int pam_sm_authenticate(pam_handle_t *pamh, int, int argc, const ch
     }
 }
 
-DS_PAM_ENTRY int pam_sm_setcred(pam_handle_t *, int, int, const char **) { return PAM_SUCCESS; }
+// A refresh of an open session sends an Interim-Update (see pam_env.h). It
+// runs inside the daemon's loop, which must keep answering LCP echoes: one
+// try to the first accounting server nobody marked dead, bounded by that
+// server's time-out; with every server marked, nothing is sent.
+DS_PAM_ENTRY int pam_sm_setcred(pam_handle_t *pamh, int flags, int argc, const char **argv) {
+    try {
+        const void *data = nullptr;
+        if ((flags & PAM_REFRESH_CRED) == 0 || pam_get_data(pamh, kSessionKey, &data) != PAM_SUCCESS ||
+            data == nullptr)
+            return PAM_SUCCESS;
+        auto cfg = configure(argc, argv);
+        if (!cfg) return PAM_CRED_ERR;
+        auto alive = radius::unmarked_servers(*cfg, radius::service::accounting);
+        if (alive.empty()) {
+            syslog(LOG_WARNING, "pam_dsradius: every accounting server is marked dead; no interim update sent");
+            return PAM_CRED_UNAVAIL;
+        }
+        radius::config one = *cfg;
+        one.servers = {cfg->servers[alive.front()]};
+        one.servers.front().retries = 0;
+        one.total_timeout_ms = one.servers.front().timeout_ms;
+        return account(pamh, one, radius::kAcctInterimUpdate, *static_cast<const std::string *>(data)) == PAM_SUCCESS
+                   ? PAM_SUCCESS
+                   : PAM_CRED_UNAVAIL;
+    } catch (...) {
+        return PAM_BUF_ERR;
+    }
+}
 DS_PAM_ENTRY int pam_sm_acct_mgmt(pam_handle_t *, int, int, const char **) { return PAM_SUCCESS; }
 
 DS_PAM_ENTRY int pam_sm_open_session(pam_handle_t *pamh, int, int argc, const char **argv) {
@@ -227,6 +275,7 @@ DS_PAM_ENTRY int pam_sm_open_session(pam_handle_t *pamh, int, int argc, const ch
             delete id;
             return PAM_SESSION_ERR;
         }
+        put_interim_interval(pamh, *cfg);
         return account(pamh, *cfg, radius::kAcctStart, *id);
     } catch (...) {
         return PAM_BUF_ERR;

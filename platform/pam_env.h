@@ -78,6 +78,26 @@ inline constexpr const char *kAcctOutputOctets = "ACCT_OUTPUT_OCTETS";  // count
 inline constexpr const char *kAcctSessionTime = "ACCT_SESSION_TIME";    // counter, seconds
 inline constexpr const char *kAcctInputPackets = "ACCT_INPUT_PACKETS";  // counter
 inline constexpr const char *kAcctOutputPackets = "ACCT_OUTPUT_PACKETS";  // counter
+// Counters: how many times the octet counters above went past 2^32 during
+// the session (RFC 2869 Acct-Input-Gigawords and Acct-Output-Gigawords).
+inline constexpr const char *kAcctInputGigawords = "ACCT_INPUT_GIGAWORDS";
+inline constexpr const char *kAcctOutputGigawords = "ACCT_OUTPUT_GIGAWORDS";
+// Decimal: why the call ended, an RFC 2866 Acct-Terminate-Cause value
+// (platform/terminate_cause.h), put at IP-down before the session closes.
+inline constexpr const char *kAcctTerminateCause = "ACCT_TERMINATE_CAUSE";
+// Decimal seconds: Acct-Interim-Interval from the Access-Accept, carried by
+// the plug-in into the accounting transaction as ACCT_AUTHENTICD is.
+inline constexpr const char *kAcctInterimInterval = "ACCT_INTERIM_INTERVAL";
+// The device's own, decimal seconds: the interval of Interim-Updates the
+// session module chose when it opened the session (absent: none). The
+// plug-in reads it after pam_open_session and, each interval, puts the
+// counters and calls pam_setcred(PAM_REFRESH_CRED | PAM_SILENT) on the
+// accounting transaction. Linux-PAM runs pam_setcred on the stack's `auth`
+// lines: the module that sends the updates must be on an `auth` line that
+// the refresh reaches, with the same configuration as its `session` line,
+// and no module whose setcred acts may stand before it.
+inline constexpr const char *kInterimUpdateInterval = "INTERIM_UPDATE_INTERVAL";
+inline constexpr int kMinInterimInterval = 60;  // RFC 2869 section 5.16
 
 inline constexpr int kAuthenticRadius = 1;
 inline constexpr int kAuthenticLocal = 2;

@@ -29,6 +29,22 @@ inline constexpr int kPhaseNetwork = 7;
 inline constexpr int kPhaseRunning = 8;
 inline constexpr int kPhaseTerminate = 9;
 inline constexpr int kPhaseDisconnect = 10;
+// The daemon's exit status so far (`status`), as far as link ends go.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitUserRequest = 5;
+inline constexpr int kExitIdleTimeout = 12;
+inline constexpr int kExitConnectTime = 13;
+inline constexpr int kExitPeerDead = 15;
+inline constexpr int kExitHangup = 16;
+// States of a protocol's state machine (fsm.h).
+inline constexpr int kFsmStarting = 1;
+inline constexpr int kFsmStopping = 5;
+inline constexpr int kFsmOpened = 9;
+// The reasons the daemon gives lcp_close for the ends it decides itself.
+inline constexpr const char *kReasonIdle = "Link inactive";
+inline constexpr const char *kReasonConnectTime = "Connect time expired";
+inline constexpr const char *kReasonPeerDead = "Peer not responding";
+inline constexpr const char *kReasonUserRequest = "User request";
 }  // namespace pppd
 
 extern "C" {
@@ -158,6 +174,28 @@ struct chap_digest_type {
     struct chap_digest_type *next;
 };
 
+// A protocol's state machine (fsm.h); only what the plug-in reads is named
+// for its purpose, the rest keeps the layout.
+struct fsm_callbacks;
+typedef struct fsm {
+    int unit;
+    int protocol;
+    int state;
+    int flags;
+    u_char id;
+    u_char reqid;
+    u_char seen_ack;
+    int timeouttime;
+    int maxconfreqtransmits;
+    int retransmits;
+    int maxtermtransmits;
+    int nakloops;
+    int maxnakloops;
+    struct fsm_callbacks *callbacks;
+    char *term_reason;  // why the daemon closed it (lcp_close's reason)
+    int term_reason_len;
+} fsm;
+
 struct pppd_stats {
     unsigned int bytes_in;
     unsigned int bytes_out;
@@ -198,6 +236,12 @@ extern struct pppd_stats link_stats;
 extern unsigned int link_connect_time;
 void update_link_stats(int unit);
 void reopen_log(void);
+extern volatile int status;  // the daemon's exit status so far: pppd::kExit*
+extern fsm lcp_fsm[];
+// Calls func(arg) once from the daemon's loop after that time; untimeout
+// cancels the first pending call with the same function and argument.
+void timeout(void (*func)(void *), void *arg, int secs, int usecs);
+void untimeout(void (*func)(void *), void *arg);
 
 extern lcp_options lcp_wantoptions[];
 extern ipcp_options ipcp_wantoptions[];
@@ -220,10 +264,12 @@ namespace pppd::layout {
 inline constexpr std::size_t kCbcpSize = 24, kCbcpNumber = 16;
 inline constexpr std::size_t kChapDigestSize = 56, kChapVerify = 16, kChapNext = 48;
 inline constexpr std::size_t kWordlistSize = 16, kNotifierSize = 24;
+inline constexpr std::size_t kFsmSize = 72, kFsmCallbacks = 48, kFsmTermReason = 56, kFsmTermReasonLen = 64;
 #elif __SIZEOF_POINTER__ == 4
 inline constexpr std::size_t kCbcpSize = 16, kCbcpNumber = 12;
 inline constexpr std::size_t kChapDigestSize = 28, kChapVerify = 8, kChapNext = 24;
 inline constexpr std::size_t kWordlistSize = 8, kNotifierSize = 12;
+inline constexpr std::size_t kFsmSize = 56, kFsmCallbacks = 44, kFsmTermReason = 48, kFsmTermReasonLen = 52;
 #else
 #error "pppd's plug-in layouts are not pinned for this pointer size"
 #endif
@@ -267,3 +313,9 @@ static_assert(offsetof(chap_digest_type, next) == pppd::layout::kChapNext);
 static_assert(sizeof(wordlist) == pppd::layout::kWordlistSize);
 static_assert(sizeof(notifier) == pppd::layout::kNotifierSize);
 static_assert(sizeof(pppd_stats) == 16);
+static_assert(offsetof(fsm, state) == 8 && offsetof(fsm, seen_ack) == 18 && offsetof(fsm, timeouttime) == 20);
+static_assert(offsetof(fsm, maxnakloops) == 40);
+static_assert(sizeof(fsm) == pppd::layout::kFsmSize);
+static_assert(offsetof(fsm, callbacks) == pppd::layout::kFsmCallbacks);
+static_assert(offsetof(fsm, term_reason) == pppd::layout::kFsmTermReason);
+static_assert(offsetof(fsm, term_reason_len) == pppd::layout::kFsmTermReasonLen);

@@ -133,6 +133,8 @@ void apply_accept(pam_handle_t *pamh, const packet &accept) {
     for (dns d : {dns{kMsPrimaryDnsType, pam_env::kMsPrimaryDnsServer}, dns{kMsSecondaryDnsType, pam_env::kMsSecondaryDnsServer}})
         if (auto v = microsoft_attribute(accept, d.type); v && as_u32(*v))
             put(pamh, d.key, encode_address(htonl(*as_u32(*v))));
+    if (auto v = accept.first(acct_interim_interval); v && as_u32(*v))
+        put(pamh, kAcctInterimInterval, encode_decimal(static_cast<int32_t>(*as_u32(*v))));
     put(pamh, kAcctAuthentic, encode_decimal(kAuthenticRadius));
 }
 

@@ -353,6 +353,15 @@ private:
 
 }  // namespace
 
+std::vector<std::size_t> unmarked_servers(const config &c, service kind) {
+    std::vector<server_key> dead;
+    if (c.hold_down_s > 0) dead = dead_servers(kStateDir, state_now(), c.hold_down_s);
+    std::vector<std::size_t> alive;
+    for (std::size_t si = 0; si < c.servers.size(); ++si)
+        if (std::find(dead.begin(), dead.end(), key_of(c.servers[si], kind)) == dead.end()) alive.push_back(si);
+    return alive;
+}
+
 exchange_result exchange(const config &c, service kind, const request_builder &build) {
     return exchange_run(c, kind).run(build);
 }

@@ -41,6 +41,9 @@ struct exchange_result {
     packet reply;
 };
 
+// Returns the servers for `kind` that no process marked dead, in order.
+std::vector<std::size_t> unmarked_servers(const config &c, service kind);
+
 // Runs the exchange. Authentication: every retransmission to a server is the
 // same packet; a new identifier and authenticator only for the next server.
 // Accounting: each try is rebuilt (its Acct-Delay-Time changes). A valid reply

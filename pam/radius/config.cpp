@@ -209,6 +209,9 @@ std::optional<config> parse_config(std::string_view text, std::string &error) {
         } else if (key == "require-message-authenticator" && w.size() == 2) {
             if (w[1] != "yes" && w[1] != "no") return fail("expected yes or no, got " + quoted(w[1]));
             c.require_message_authenticator = w[1] == "yes";
+        } else if (key == "interim-interval" && w.size() == 2) {
+            if (!parse_unsigned(w[1], c.interim_interval_s, kMaxInterimInterval) || c.interim_interval_s == 0)
+                return fail("bad interim-interval " + quoted(w[1]));
         } else if (key == "total-timeout" && w.size() == 2) {
             if (!parse_seconds_ms(w[1], c.total_timeout_ms)) return fail("bad total-timeout " + quoted(w[1]));
         } else {

@@ -10,6 +10,8 @@
 //   nas-ipv6-address IPV6
 //   require-message-authenticator yes|no
 //   total-timeout S
+//   interim-interval S      Interim-Updates every S seconds (at least 60),
+//                           over the Access-Accept's Acct-Interim-Interval
 // Without any of the three NAS identities a request carries the address of
 // the socket it leaves from (RFC 2865 section 5.4 wants one of them).
 #pragma once
@@ -42,6 +44,7 @@ inline constexpr std::size_t kMaxSecret = 128;
 inline constexpr const char *kTlsSecret = "radsec";
 inline constexpr unsigned kDefaultTlsPort = 2083;
 inline constexpr unsigned kDefaultHoldDown = 30;  // seconds a silent server is skipped
+inline constexpr unsigned kMaxInterimInterval = 86400;
 inline constexpr std::size_t kMaxKeyFile = 64 * 1024;
 inline constexpr std::size_t kMaxCertFile = 1024 * 1024;  // room for a system CA bundle
 inline constexpr std::size_t kMaxConfigFile = 64 * 1024;
@@ -80,6 +83,7 @@ struct config {
     bool require_message_authenticator = true;
     unsigned total_timeout_ms = kDefaultTotalMs;
     unsigned hold_down_s = kDefaultHoldDown;  // 0: no failover memory
+    unsigned interim_interval_s = 0;          // 0: as the Access-Accept says
 };
 
 // Parses configuration text; returns nothing with `error` naming the line and value.

@@ -94,6 +94,25 @@ echo "--- CHAP-MD5, accepted by RADIUS:"
 dial 0 '[chap] id=1 message= result=1' '^\[chap' -- --port 0 --auth chap --user alice --password secret
 echo "--- CHAP-MD5 for a user only the local database knows (fallback through ds_no_auth):"
 dial 0 'message=Access granted result=1' '^\[chap' -- --port 0 --auth chap --user erin --password erin-pw
+echo "--- One session of 130 s on the daemon's (virtual) clock: Interim-Updates every 60 s, the input"
+echo "    counter past 4 GiB after the update at 120 s, the link ended by the idle time-out:"
+module_conf "server 127.0.0.1 auth-port $AUTH_PORT acct-port $ACCT_PORT secret-file $S/radius.secret timeout 1 retries 1" \
+    "interim-interval 60"
+dial 0 'clock=130' '^\[(pap|up-for|ip-down)' -- --port 0 --user alice --password secret --up-for 130 --idle 600 \
+    --counters-at 0:0:0 --counters-at 100:4000000000:5000 --counters-at 125:700000000:9000 --end idle
+sleep 0.3
+session=$(detail | awk -v RS= '/Interim-Update/' | grep -o 'Acct-Session-Id = "[0-9a-f]*"' | head -1)
+echo "--- FreeRADIUS's records of that session:"
+one=$(detail | awk -v RS= -v id="$session" 'index($0, id)' |
+      grep -E '^[A-Z]|Status-Type|Session-Id|Input-Octets|Input-Gigawords|Session-Time|Terminate-Cause')
+echo "$one"
+for want in 'Interim-Update' 'Acct-Input-Gigawords = 1' 'Acct-Terminate-Cause = Idle-Timeout'; do
+    if ! grep -q "$want" <<<"$one"; then
+        echo "!!! the session's records lack \"$want\"" >&2
+        DEMO_FAILURES=$((DEMO_FAILURES + 1))
+    fi
+done
+radius_stacks
 sleep 0.3
 echo "--- FreeRADIUS's accounting records:"
 records=$(detail | grep -E 'Status-Type|Session-Id|User-Name|Calling-Station-Id|Input-Octets|Session-Time|Class')

@@ -251,6 +251,9 @@ void reset_all() {
     maxconnect = idle_time_limit = 0;
     remote_number[0] = '\0';
     ds_daemon_values_kept = false;
+    sim_reset_clock();
+    status = pppd::kExitOk;
+    lcp_fsm[0] = fsm{};
     std::snprintf(ifname, sizeof ifname, "dstest0");
     std::snprintf(devnam, sizeof devnam, "/dev/ttyS3");
     std::snprintf(linkname, sizeof linkname, "unit");

@@ -3,6 +3,9 @@
 // pppd 2.4.2 (device build) may use.
 #include "tools/pppd-sim/daemon.h"
 
+#include <algorithm>
+#include <chrono>
+
 int (*pap_check_hook)(void) = nullptr;
 int (*chap_check_hook)(void) = nullptr;
 pap_auth_hook_fn pap_auth_hook = nullptr;
@@ -36,7 +39,68 @@ ipv6cp_options ipv6cp_gotoptions[1];
 ipv6cp_options ipv6cp_hisoptions[1];
 cbcp_state cbcp[1];
 
+volatile int status = pppd::kExitOk;
+fsm lcp_fsm[1];
+
 sim_counters sim;
+
+namespace {
+
+struct pending_timer {
+    long long due;
+    unsigned long long order;
+    void (*func)(void *);
+    void *arg;
+};
+std::vector<pending_timer> timers;
+long long clock_now = 0;
+unsigned long long timers_set = 0;
+
+}  // namespace
+
+void timeout(void (*func)(void *), void *arg, int secs, int usecs) {
+    // The daemon fires a timer no earlier than asked: part of a second counts whole.
+    long long due = clock_now + secs + (usecs > 0 ? 1 : 0);
+    timers.push_back({due, timers_set++, func, arg});
+}
+
+void untimeout(void (*func)(void *), void *arg) {
+    for (auto it = timers.begin(); it != timers.end(); ++it)
+        if (it->func == func && it->arg == arg) {
+            timers.erase(it);
+            return;
+        }
+}
+
+long long sim_clock() { return clock_now; }
+
+void sim_advance_clock(long long seconds) {
+    long long until = clock_now + seconds;
+    for (;;) {
+        auto next = timers.end();
+        for (auto it = timers.begin(); it != timers.end(); ++it)
+            if (it->due <= until &&
+                (next == timers.end() || it->due < next->due || (it->due == next->due && it->order < next->order)))
+                next = it;
+        if (next == timers.end()) break;
+        pending_timer fired = *next;
+        timers.erase(next);
+        clock_now = fired.due;
+        auto started = std::chrono::steady_clock::now();
+        fired.func(fired.arg);
+        auto held = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
+        sim.longest_timer_us = std::max<long long>(sim.longest_timer_us, held.count());
+        ++sim.timers_fired;
+    }
+    clock_now = until;
+}
+
+void sim_reset_clock() {
+    timers.clear();
+    clock_now = 0;
+}
+
+std::size_t sim_pending_timers() { return timers.size(); }
 
 void add_notifier(struct notifier **chain, notify_func func, void *arg) {
     auto *n = new notifier{*chain, func, arg};
@@ -62,6 +126,16 @@ void free_notifiers(struct notifier *&chain) {
 void update_link_stats(int) {
     link_stats = sim.stats_at_down;
     link_connect_time = sim.connect_time_at_down;
+    if (!sim.steps.empty()) {
+        long long since_up = clock_now - sim.up_since;
+        link_stats.bytes_in = link_stats.bytes_out = 0;
+        for (const counter_step &step : sim.steps)
+            if (step.at <= since_up) {
+                link_stats.bytes_in = step.bytes_in;
+                link_stats.bytes_out = step.bytes_out;
+            }
+        link_connect_time = static_cast<unsigned>(since_up);
+    }
     ++sim.update_link_stats_calls;
 }
 

@@ -58,6 +58,8 @@ struct sim_options {
     std::vector<std::string> users, passwords;
     bool callback = false, ipv6 = false, tun = false, json = false, quiet = false, reap = false;
     int rechallenges = 0, cycles = 1, ip_down_count = 1;
+    long long up_for = 0;
+    std::string end = "default";
     std::string while_up;
 };
 
@@ -239,6 +241,50 @@ void start_link() {
     emit({{"event", "lcp-request"}, {"neg_mru", lcp_wantoptions[0].neg_mru},
           {"mru", lcp_wantoptions[0].neg_mru ? lcp_wantoptions[0].mru : kDefaultMru}});
     new_phase(pppd::kPhaseEstablish);
+    status = pppd::kExitOk;
+    lcp_fsm[0].state = pppd::kFsmOpened;  // the peer agreed; LCP's reason stays from before
+}
+
+// How each way of ending a link looks to IP-down, and what the daemon sets
+// after it, in pppd 2.4.2's order.
+struct link_ending {
+    const char *name;
+    int status_before;
+    int lcp_state;          // during IP-down
+    const char *reason;     // lcp_close's, or nullptr when LCP is not closed by the daemon
+    int status_after;       // set once lcp_close has returned
+};
+constexpr link_ending kEndings[] = {
+    {"default", pppd::kExitOk, pppd::kFsmOpened, nullptr, pppd::kExitOk},
+    {"hangup", pppd::kExitHangup, pppd::kFsmOpened, nullptr, pppd::kExitHangup},
+    {"sigterm", pppd::kExitUserRequest, pppd::kFsmOpened, pppd::kReasonUserRequest, pppd::kExitUserRequest},
+    {"sighup", pppd::kExitUserRequest, pppd::kFsmOpened, pppd::kReasonUserRequest, pppd::kExitUserRequest},
+    {"idle", pppd::kExitOk, pppd::kFsmOpened, pppd::kReasonIdle, pppd::kExitIdleTimeout},
+    {"session-timeout", pppd::kExitOk, pppd::kFsmOpened, pppd::kReasonConnectTime, pppd::kExitConnectTime},
+    {"echo", pppd::kExitOk, pppd::kFsmOpened, pppd::kReasonPeerDead, pppd::kExitPeerDead},
+    {"peer-terminate", pppd::kExitOk, pppd::kFsmStopping, nullptr, pppd::kExitOk},
+};
+
+const link_ending *ending_named(const std::string &name) {
+    for (const link_ending &e : kEndings)
+        if (name == e.name) return &e;
+    return nullptr;
+}
+
+// Ends the link as the daemon would: what is set before IP-down, the
+// IP-down notifiers, then what the daemon sets after.
+void ip_down(const link_ending &e) {
+    status = e.status_before;
+    lcp_fsm[0].state = e.lcp_state;
+    if (e.reason != nullptr) {
+        lcp_fsm[0].term_reason = const_cast<char *>(e.reason);
+        lcp_fsm[0].term_reason_len = static_cast<int>(std::strlen(e.reason));
+    }
+    update_link_stats(0);
+    notify(ip_down_notifier, 0);
+    status = e.status_after;
+    lcp_fsm[0].state = pppd::kFsmStarting;
+    emit({{"event", "ip-down"}, {"end", e.name}, {"status", static_cast<int>(status)}});
 }
 
 // The end of a link after LCP is closed: the next one starts anew.
@@ -301,6 +347,7 @@ bool run_link() {
     }
     notify(ip_up_notifier, 0);
     if (ip_up_hook != nullptr) ip_up_hook();
+    sim.up_since = sim_clock();
     emit({{"event", "ip-up"}, {"ifname", ifname}});
     emit(daemon_variables());
     new_phase(pppd::kPhaseRunning);
@@ -317,11 +364,12 @@ bool run_link() {
         emit({{"event", "while-up"}, {"status", status}});
     }
     emit_reaped();
-    for (int i = 0; i < opts.ip_down_count; ++i) {
-        update_link_stats(0);
-        notify(ip_down_notifier, 0);
-        emit({{"event", "ip-down"}});
+    if (opts.up_for > 0) {
+        sim_advance_clock(opts.up_for);
+        emit({{"event", "up-for"}, {"seconds", opts.up_for}, {"clock", sim_clock()},
+              {"timers_fired", sim.timers_fired}, {"longest_timer_ms", sim.longest_timer_us / 1000}});
     }
+    for (int i = 0; i < opts.ip_down_count; ++i) ip_down(*ending_named(opts.end));
     end_link();
     return true;
 }
@@ -342,6 +390,11 @@ void usage(std::FILE *out) {
         "  --remote-number TEXT     the caller's number (the daemon's remotenumber)\n"
         "  --ms-dns A               a DNS server the daemon offers (ms-dns; at most two)\n"
         "  --mru N --maxconnect S --idle S  the daemon's own MRU and time-outs\n"
+        "  --up-for S               let S seconds pass on the daemon's virtual clock while\n"
+        "                           the link is up, firing its timers in order\n"
+        "  --counters-at T:IN:OUT   octet counters from T seconds after IP-up (repeatable)\n"
+        "  --end HOW                how the link ends: default, hangup, sigterm, sighup,\n"
+        "                           idle, session-timeout, echo, peer-terminate\n"
         "  --callback               run CBCP set-up after authentication\n"
         "  --ipv6                   bring IPv6CP up after IPCP\n"
         "  --rechallenges N         CHAP re-challenges while the link is up\n"
@@ -386,7 +439,7 @@ bool parse_options(int argc, char **argv) {
            o_peer_ip, o_local_id, o_peer_id, o_auth, o_user, o_password, o_callback, o_ipv6,
            o_rechallenges, o_cycles, o_down, o_bin, o_bout, o_pin, o_pout, o_time, o_tun,
            o_while_up, o_reap, o_json, o_quiet, o_help, o_remote_number, o_ms_dns, o_mru, o_maxconnect,
-           o_idle };
+           o_idle, o_up_for, o_counters_at, o_end };
     static const option longopts[] = {
         {"plugin", 1, nullptr, o_plugin}, {"port", 1, nullptr, o_port},
         {"no-port", 0, nullptr, o_no_port}, {"ifname", 1, nullptr, o_ifname},
@@ -403,7 +456,8 @@ bool parse_options(int argc, char **argv) {
         {"while-up", 1, nullptr, o_while_up}, {"reap", 0, nullptr, o_reap},
         {"json", 0, nullptr, o_json}, {"remote-number", 1, nullptr, o_remote_number},
         {"ms-dns", 1, nullptr, o_ms_dns}, {"mru", 1, nullptr, o_mru}, {"maxconnect", 1, nullptr, o_maxconnect},
-        {"idle", 1, nullptr, o_idle},
+        {"idle", 1, nullptr, o_idle}, {"up-for", 1, nullptr, o_up_for},
+        {"counters-at", 1, nullptr, o_counters_at}, {"end", 1, nullptr, o_end},
         {"quiet", 0, nullptr, o_quiet},
         {"help", 0, nullptr, o_help}, {nullptr, 0, nullptr, 0}};
     int c;
@@ -462,6 +516,28 @@ bool parse_options(int argc, char **argv) {
         case o_maxconnect:
             if (!parse_unsigned(optarg, n) || n > INT_MAX) return bad("time", optarg);
             maxconnect = static_cast<int>(n);
+            break;
+        case o_up_for:
+            if (!parse_unsigned(optarg, n)) return bad("time", optarg);
+            opts.up_for = n;
+            break;
+        case o_counters_at: {
+            counter_step step;
+            unsigned at = 0;
+            std::string text(optarg);
+            std::size_t c1 = text.find(':'), c2 = text.find(':', c1 == std::string::npos ? c1 : c1 + 1);
+            if (c1 == std::string::npos || c2 == std::string::npos ||
+                !parse_unsigned(text.substr(0, c1).c_str(), at) ||
+                !parse_unsigned(text.substr(c1 + 1, c2 - c1 - 1).c_str(), step.bytes_in) ||
+                !parse_unsigned(text.substr(c2 + 1).c_str(), step.bytes_out))
+                return bad("counters (T:IN:OUT)", optarg);
+            step.at = at;
+            sim.steps.push_back(step);
+            break;
+        }
+        case o_end:
+            if (ending_named(optarg) == nullptr) return bad("ending", optarg);
+            opts.end = optarg;
             break;
         case o_idle:
             if (!parse_unsigned(optarg, n) || n > INT_MAX) return bad("time", optarg);

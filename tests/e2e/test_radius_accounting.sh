@@ -1,0 +1,108 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
+# The accounting records billing expects, against FreeRADIUS: why each call
+# ended, Interim-Updates on the daemon's (virtual) clock, octets past 4 GiB.
+source "$(dirname "$0")/lib.sh"
+source "$SOURCE/tests/e2e/radius/server.sh"
+start_freeradius "$(cat <<'USERS'
+alice Cleartext-Password := "apw"
+	Class = 0x0a0b
+carol Cleartext-Password := "cpw"
+	Acct-Interim-Interval = 120
+USERS
+)" || { not_ok "FreeRADIUS starts"; finish; }
+"$DSCONF" user add erin epw >/dev/null
+conf() { module_conf "server 127.0.0.1 auth-port $AUTH_PORT acct-port $ACCT_PORT secret-file $S/radius.secret timeout 1 retries 1" "$@"; }
+# record USER TYPE: the last accounting record of that type for the user.
+record() { detail | awk -v RS= -v u="User-Name = \"$1\"" -v t="Status-Type = $2" 'index($0, u) && index($0, t)' | tail -n 20; }
+
+# One session of 150 virtual seconds, updates every 60: Start, two
+# Interim-Updates, Stop. The input counter wraps between 100 s and 130 s.
+conf "interim-interval 60"
+out=$(sim --port 0 --user alice --password apw --up-for 150 --counters-at 0:0:0 \
+      --counters-at 100:4000000000:1000 --counters-at 130:500000000:2000 --end idle --idle 300)
+expect_contains "the link ran its 150 s" "$out" '"clock":150'
+sleep 0.3
+session=$(record alice Start | grep -o 'Acct-Session-Id = "[0-9a-f]*"')
+expect_eq "two Interim-Updates, at 60 s and 120 s" \
+    "$(detail | grep -A30 'User-Name = "alice"' | grep -c 'Acct-Status-Type = Interim-Update')" "2"
+expect_eq "...each with the session's Acct-Session-Id" \
+    "$(detail | awk -v RS= '/Interim-Update/ && /alice/' | grep -c "$session")" "2"
+expect_contains "...the second with the counters at 120 s" "$(record alice Interim-Update)" "Acct-Input-Octets = 4000000000"
+stop=$(record alice Stop)
+expect_contains "the Stop counts past 4 GiB: one gigaword" "$stop" "Acct-Input-Gigawords = 1"
+expect_contains "...and the octets beyond it" "$stop" "Acct-Input-Octets = 500000000"
+expect_contains "...with why the call ended" "$stop" "Acct-Terminate-Cause = Idle-Timeout"
+expect_contains "...and the Class" "$stop" "Class = 0x0a0b"
+printf '%s\n' "$(record alice Start)" "" "$(record alice Interim-Update)" "" "$stop" |
+    grep -E '^\S|Status-Type|Session-Id|Octets|Gigawords|Terminate|Session-Time' | sed 's/^/# /'
+
+# Why a call ended, for every way the daemon ends a link. Idle, session
+# time-out and echo failure show EXIT_OK in `status` at IP-down.
+conf
+while IFS='|' read -r end options cause; do
+    : >$R/acct/detail
+    sim --port 0 --user alice --password apw --end $end $options >/dev/null
+    sleep 0.2
+    expect_contains "$end: $cause" "$(record alice Stop)" "Acct-Terminate-Cause = $cause"
+done <<'TABLE'
+hangup||Lost-Carrier
+sigterm||Admin-Reset
+sighup||Admin-Reset
+idle|--idle 600|Idle-Timeout
+session-timeout|--maxconnect 3600|Session-Timeout
+echo||Lost-Carrier
+peer-terminate||User-Request
+TABLE
+# A reason left from the link before does not make the next one's cause.
+: >$R/acct/detail
+sim --port 0 --cycles 2 --user alice --password apw --end idle --idle 600 --mru 1500 >/dev/null
+sleep 0.2
+expect_eq "two links of one daemon, both idle: two Idle-Timeout stops" \
+    "$(detail | grep -c 'Acct-Terminate-Cause = Idle-Timeout')" "2"
+
+# Which interval: ours over the Access-Accept's, at least 60 s.
+while IFS='|' read -r what user password setting updates; do
+    conf "$setting"
+    : >$R/acct/detail
+    sim --port 0 --user $user --password $password --up-for 200 >/dev/null
+    sleep 0.2
+    expect_eq "$what: $updates updates in 200 s" "$(detail | grep -c 'Interim-Update')" "$updates"
+done <<'TABLE'
+none configured, none in the Accept|alice|apw||0
+the Accept's 120 s|carol|cpw||1
+ours, 90 s, over the Accept's|carol|cpw|interim-interval 90|2
+30 s configured is 60 s|alice|apw|interim-interval 30|3
+TABLE
+
+# pam_dslocal first: its setcred answers the refresh, so no update is sent;
+# the session still starts and stops.
+cat >/etc/pam.d/ppp <<PAM
+auth     sufficient $LOCAL_MODULE
+auth     required   $RADIUS_MODULE conf=$S/dsradius.conf
+account  required   $RADIUS_MODULE conf=$S/dsradius.conf
+session  required   $RADIUS_MODULE conf=$S/dsradius.conf
+PAM
+conf "interim-interval 60"
+: >$R/acct/detail
+out=$(sim --port 0 --user erin --password epw --up-for 200)
+sleep 0.2
+expect_contains "pam_dslocal first: the link is up and down" "$out" '"event":"ip-down"'
+expect_eq "...no Interim-Update" "$(detail | grep -c 'Interim-Update')" "0"
+expect_eq "...Start and Stop as ever" "$(detail | grep -cE 'Status-Type = (Start|Stop)')" "2"
+radius_stacks
+
+# A silent accounting server: a tick holds the daemon's loop for one try to
+# one server at most (timeout 1), not the whole exchange (2 servers x 2 tries).
+start_fake 18300 silent
+module_conf "server 127.0.0.1 auth-port $AUTH_PORT acct-port 18300 secret-file $S/radius.secret timeout 1 retries 1" \
+    "server 127.0.0.1 auth-port $AUTH_PORT acct-port 18300 secret-file $S/radius.secret timeout 1 retries 1" \
+    "interim-interval 60"
+out=$(sim --port 0 --user alice --password apw --up-for 130)
+longest=$(grep -o '"longest_timer_ms":[0-9]*' <<<"$out" | cut -d: -f2)
+echo "# longest tick with a silent accounting server: $longest ms"
+expect_eq "a tick with a silent server holds the loop for one try (took $longest ms)" \
+    "$((longest >= 900 && longest < 1500))" "1"
+
+kill $(jobs -p) 2>/dev/null
+finish
