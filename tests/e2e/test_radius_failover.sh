@@ -114,7 +114,12 @@ A refused the request (port closed)|udp 127.0.0.1 $CLOSED 1|udp 127.0.0.1 $GOOD 
 A unreachable|udp 192.0.2.1 $GOOD 1|udp 127.0.0.1 $GOOD 2||1|marked clear
 A failed the certificate check|tls 127.0.0.1 $STRANGER 2|udp 127.0.0.1 $GOOD 2||1|marked clear
 TABLE
-# Once more as the first row left it: both are asked again and one answers.
+# The first row again, and a second dial-in: both servers are asked again
+# and A's late answer is heard (had B been marked, only A would be asked, and
+# its 1 s would end before its answer came).
+rm -rf /run/dsppp
+printf '%s\n' "$(line udp 127.0.0.1 $LATE1 1)" "$(line udp 127.0.0.1 $LATE2 2)" "hold-down 30" >$S/dsradius.conf
+dial >/dev/null
 dial >/dev/null
 expect_contains "after B was cut short, the next dial-in still gets an answer" "$(cat $S/out)" '"result":1'
 
