@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <ctime>
 
+#include "base/file_trust.h"
 #include "platform/device.h"
 
 namespace {
@@ -22,14 +23,11 @@ constexpr time_t kWaitSeconds = 5;
 constexpr long kNanosecondsPerSecond = 1000000000L;
 constexpr mode_t kKeyFileMode = 0600;
 constexpr int kSemPermissions = 0600;
-constexpr mode_t kWritableByOthers = 022;
 // A planted set removed this often and still coming back is an attack in
 // progress: the merge is skipped rather than run unlocked.
 constexpr int kSetAttempts = 4;
 constexpr int kKeyFileAttempts = 2;
 constexpr int kOpenFlags = O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
-
-bool owned_by_us(uid_t uid) { return uid == 0 || uid == geteuid(); }
 
 // Returns true when `path` is a key file we can trust, making one when there
 // is none and replacing one that is not ours (logged).
@@ -42,8 +40,8 @@ bool trusted_key_file(const char *path) {
         }
         if (fd >= 0) {
             struct stat st {};
-            bool trusted = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && owned_by_us(st.st_uid) &&
-                           (st.st_mode & kWritableByOthers) == 0;
+            bool trusted = base::check_open_file(fd, {base::file_owner::root_or_us, base::kNoWriteForOthers}, st) ==
+                           base::file_verdict::trusted;
             close(fd);
             if (trusted) return true;
             syslog(LOG_WARNING, "get_semaphore(): %s is not a private regular file of ours (uid %u, mode %o); "
@@ -66,8 +64,8 @@ bool trusted_key_file(const char *path) {
 bool trusted_set(int id) {
     semid_ds info{};
     if (semctl(id, 0, IPC_STAT, &info) != 0) return false;
-    return owned_by_us(info.sem_perm.cuid) && owned_by_us(info.sem_perm.uid) &&
-           (info.sem_perm.mode & kWritableByOthers) == 0;
+    return base::owned_by_us(info.sem_perm.cuid) && base::owned_by_us(info.sem_perm.uid) &&
+           (info.sem_perm.mode & base::kNoWriteForOthers) == 0;
 }
 
 }  // namespace

@@ -6,13 +6,10 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include "base/file_trust.h"
 #include "base/unique_fd.h"
 #include "device/settings.h"
 #include "platform/device.h"
-
-namespace {
-constexpr mode_t kGroupOrOtherAccess = 077;
-}  // namespace
 
 int reprom(void *buf, int len, int offset) {
     try {
@@ -28,10 +25,12 @@ int reprom(void *buf, int len, int offset) {
         }
         struct stat st {};
         int result = -1;
-        bool regular = fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode);
+        base::file_verdict verdict =
+            base::check_open_file(fd.get(), {base::file_owner::anyone, base::kNoAccessForOthers}, st);
+        bool regular = verdict != base::file_verdict::not_regular;
         // The image holds passwords; an old one may still be readable by all.
         static bool warned = false;
-        if (regular && (st.st_mode & kGroupOrOtherAccess) != 0 && !warned) {
+        if (verdict == base::file_verdict::loose_mode && !warned) {
             warned = true;
             syslog(LOG_WARNING, "reprom(): %s may be read by group or others and holds passwords; "
                                 "chmod 600 it (dsconf writes it so)", path.c_str());

@@ -14,12 +14,12 @@
 #include <vector>
 
 #include "base/log_text.h"
+#include "base/file_trust.h"
 #include "base/unique_fd.h"
 #include "device/settings.h"
 #include "platform/device.h"
 
 namespace {
-constexpr mode_t kGroupOrOtherAccess = 077;
 constexpr int kFound = 0;
 constexpr int kNotFound = 1;
 constexpr int kError = -1;
@@ -42,8 +42,10 @@ int getuserinfo(const char *name, void *record) {
         base::unique_fd closer(fd);
         struct stat st {};
         const char *problem = nullptr;
-        if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) problem = "is not a regular file";
-        else if ((st.st_mode & kGroupOrOtherAccess) != 0) problem = "is readable by others";
+        base::file_verdict verdict =
+            base::check_open_file(fd, {base::file_owner::anyone, base::kNoAccessForOthers}, st);
+        if (verdict == base::file_verdict::not_regular) problem = "is not a regular file";
+        else if (verdict == base::file_verdict::loose_mode) problem = "is readable by others";
         else if (st.st_size > kMaxUsersFile) problem = "is larger than 1 MiB";
         if (problem != nullptr) {
             syslog(LOG_ERR, "getuserinfo(): %s %s, refusing to use it", path.c_str(), problem);

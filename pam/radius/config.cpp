@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: BSD-3-Clause
 #include "pam/radius/config.h"
 
+#include "base/file_trust.h"
 #include "base/unique_fd.h"
 #include "pam/radius/hold_down.h"
 #include "pam/radius/packet.h"
@@ -60,15 +61,16 @@ std::optional<secret::string> read_checked(const std::string &path, const char *
         return std::nullopt;
     }
     struct stat st {};
-    if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    base::file_verdict verdict = base::check_open_file(fd.get(), {base::file_owner::root_or_us, forbidden}, st);
+    if (verdict == base::file_verdict::not_regular) {
         error = name + " is not a regular file";
         return std::nullopt;
     }
-    if (st.st_uid != 0 && st.st_uid != geteuid()) {
+    if (verdict == base::file_verdict::foreign_owner) {
         error = name + " belongs to uid " + std::to_string(st.st_uid) + ", not to root; refusing it";
         return std::nullopt;
     }
-    if ((st.st_mode & forbidden) != 0) {
+    if (verdict == base::file_verdict::loose_mode) {
         error = name + (forbidden == kPrivateMode ? " may be read or written" : " may be written") +
                 " by group or others; refusing it";
         return std::nullopt;

@@ -25,6 +25,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/file_trust.h"
 #include "pam/secret.h"
 
 namespace radius {
@@ -51,8 +52,8 @@ inline constexpr std::size_t kMaxConfigFile = 64 * 1024;
 // What group and others must not have on a file the module trusts: nothing
 // at all on secrets and keys; no write on the configuration, trust anchors
 // and certificates (which others may read).
-inline constexpr mode_t kPrivateMode = 077;
-inline constexpr mode_t kSharedMode = 022;
+inline constexpr mode_t kPrivateMode = base::kNoAccessForOthers;
+inline constexpr mode_t kSharedMode = base::kNoWriteForOthers;
 // RFC 2865 section 3: a shared secret should be at least 16 octets.
 inline constexpr std::size_t kRecommendedSecret = 16;
 

@@ -16,6 +16,7 @@
 #include <sstream>
 #include <thread>
 
+#include "base/file_trust.h"
 #include "base/unique_fd.h"
 
 namespace radius {
@@ -29,7 +30,6 @@ constexpr const char *kHeader = "dsppp-radius-servers 1";
 constexpr off_t kMaxStateSize = 64 * 1024;
 constexpr mode_t kDirMode = 0700;
 constexpr mode_t kFileMode = 0600;
-constexpr mode_t kWritableByOthers = 022;
 constexpr unsigned kMaxPort = 65535;
 // Readers never wait; a writer waits this long for the lock, then goes on
 // without recording (the next transaction records again).
@@ -55,7 +55,7 @@ bool usable_dir(const std::string &dir) {
         unusable(dir, "is not a directory");
         return false;
     }
-    if (st.st_uid != 0 || (st.st_mode & kWritableByOthers) != 0) {
+    if (st.st_uid != 0 || (st.st_mode & base::kNoWriteForOthers) != 0) {
         unusable(dir, "is not root's own directory, or others may write it");
         return false;
     }
@@ -93,8 +93,9 @@ std::vector<entry> read_state(const std::string &dir, bool &damaged) {
         return entries;
     }
     struct stat st {};
-    if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || (st.st_uid != 0 && st.st_uid != geteuid()) ||
-        (st.st_mode & kWritableByOthers) != 0 || st.st_size > kMaxStateSize) {
+    if (base::check_open_file(fd.get(), {base::file_owner::root_or_us, base::kNoWriteForOthers}, st) !=
+            base::file_verdict::trusted ||
+        st.st_size > kMaxStateSize) {
         damaged = true;
         return entries;
     }
