@@ -2,12 +2,12 @@
 #include "auth/attrs.h"
 
 #include "base/log_text.h"
+#include "base/text_rules.h"
 #include "platform/pam_env.h"
 #include "platform/pppd.h"
 
 #include <syslog.h>
 
-#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <climits>
@@ -44,8 +44,7 @@ namespace {
 void put_calling_station(pam_handle_t *pamh) {
     std::string_view number(remote_number, strnlen(remote_number, sizeof remote_number));
     if (number.empty()) return;
-    bool control = std::any_of(number.begin(), number.end(),
-                               [](char c) { return static_cast<unsigned char>(c) < ' ' || c == '\x7f'; });
+    bool control = base::has_control_character(number);
     if (control || number.size() > pam_env::kMaxText) {
         if (control)
             syslog(LOG_WARNING, "ds_set_user_attrs(): the caller's number \"%s\" holds a control character; "

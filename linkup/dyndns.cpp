@@ -12,6 +12,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include "base/text_rules.h"
 #include "base/unique_fd.h"
 #include "linkup/dyndns_child.h"
 #include "platform/device.h"
@@ -32,7 +33,6 @@ constexpr int kCreateFailed = -5;
 constexpr int kSslConfigFailed = -6;
 constexpr int kSslWriteShort = -7;
 constexpr int kUnsafeField = -8;
-constexpr std::string_view kOptionBreakers = " \t#\\";
 
 constexpr const char *kProgram = "inadyn";
 constexpr const char *kInputFileOption = "--input_file";
@@ -70,18 +70,6 @@ port_path format_path(const char *format, int port) {
 std::string_view text_field(const unsigned char *record, int offset, int width) {
     const char *start = reinterpret_cast<const char *>(record + offset);
     return {start, strnlen(start, static_cast<std::size_t>(width))};
-}
-
-bool has_control_character(std::string_view text) {
-    for (unsigned char c : text)
-        if (c < 0x20 || c == 0x7f) return true;
-    return false;
-}
-
-// The client's input file splits options on blanks and treats "#" as a
-// comment and a backslash as an escape: any of them in a value adds options.
-bool splits_an_option(std::string_view text) {
-    return has_control_character(text) || text.find_first_of(kOptionBreakers) != std::string_view::npos;
 }
 
 // Returns a new file owned by us alone, never written through a link that
@@ -132,10 +120,10 @@ dyndns_settings settings_from(const unsigned char *global, const unsigned char *
 // Returns the name of the first field that would inject into the client's
 // input, or null when all are plain text.
 const char *unsafe_field(const dyndns_settings &s) {
-    if (splits_an_option(s.alias)) return "dyndns_alias";
-    if (splits_an_option(s.user)) return "dyndns_user";
-    if (splits_an_option(s.password)) return "dyndns_password";
-    if (s.secure && has_control_character(s.ssl_list_entry)) return "ssl_list_entry";
+    if (base::splits_an_option(s.alias)) return "dyndns_alias";
+    if (base::splits_an_option(s.user)) return "dyndns_user";
+    if (base::splits_an_option(s.password)) return "dyndns_password";
+    if (s.secure && base::has_control_character(s.ssl_list_entry)) return "ssl_list_entry";
     return nullptr;
 }
 

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "base/addr.h"
+#include "base/text_rules.h"
 #include "base/hex.h"
 
 namespace pam_env {
@@ -189,7 +190,7 @@ inline constexpr char kListCountEnd = ':';
 inline constexpr std::size_t kListMaxValues = 4096;
 
 inline bool list_escapes(unsigned char c) {
-    return c == kListEscape || c == kListSeparator || c < 0x20 || c == 0x7f;
+    return c == kListEscape || c == kListSeparator || base::is_control(c);
 }
 
 inline std::string encode_list(const std::vector<std::string> &values) {

@@ -8,6 +8,7 @@
 #include <map>
 
 #include "base/addr.h"
+#include "base/text_rules.h"
 #include "tools/dsconf/fields.h"
 #include "tools/dsconf/files.h"
 
@@ -38,15 +39,10 @@ std::string text(const json &value, const std::string &where, std::size_t width)
 }
 
 void no_control_characters(const std::string &s, const std::string &where, const json &value) {
-    for (unsigned char c : s)
-        if (c < 0x20 || c == 0x7f) reject(where, value, "holds a control character");
+    if (base::has_control_character(s)) reject(where, value, "holds a control character");
 }
 
 namespace {
-
-// The dynamic-DNS client's input file splits options on blanks and reads "#"
-// and a backslash specially: any of them in a value would add options.
-constexpr const char *kOptionBreakers = " \t#\\";
 
 using image_bytes = std::vector<unsigned char>;
 
@@ -59,7 +55,7 @@ void put_field(image_bytes &image, long long at, const field &f, const json &val
     case field_kind::client_option:
     case field_kind::text: {
         std::string s = text(value, where, static_cast<std::size_t>(f.width));
-        if (f.kind == field_kind::client_option && s.find_first_of(kOptionBreakers) != std::string::npos)
+        if (f.kind == field_kind::client_option && base::splits_an_option(s))
             reject(where, value, "holds a blank, '#' or '\\', which the dynamic-DNS client would split");
         std::memset(out, 0, static_cast<std::size_t>(f.width));
         std::memcpy(out, s.data(), s.size());
