@@ -25,6 +25,7 @@
 #include "plugin/handlers.h"
 #include "plugin/paths.h"
 #include "plugin/state.h"
+#include "plugin/transaction.h"
 
 namespace {
 
@@ -152,10 +153,7 @@ void close_with_counters() {
     sample_counters();
     put_class_list(ds_pamh);
     put_counters(ds_pamh);
-    int result = pam_close_session(ds_pamh, PAM_SILENT);
-    pam_end(ds_pamh, result);
-    ds_pamh = nullptr;
-    ds_pamh_holds = ds_transaction::none;
+    ds_transaction_close_session();
 }
 
 // Who the session is for, taken from the transaction before it is ended.
@@ -189,9 +187,9 @@ session_owner owner_of(pam_handle_t *pamh) {
 
 void open_session(const session_owner &owner) {
     if (!owner.have_user ||
-        pam_start(kPamService, owner.user.c_str(), &kAccountingConv, &ds_pamh) != PAM_SUCCESS)
+        ds_transaction_begin(&ds_pamh, kPamService, owner.user.c_str(), &kAccountingConv,
+                             ds_transaction::accounting) != PAM_SUCCESS)
         return;
-    ds_pamh_holds = ds_transaction::accounting;
     ds_set_user_attrs(ds_pamh, owner.user.c_str(), ds_get_port());
     if (owner.acct_authentic != kNoAcctAuthentic)
         ds_pam_putenv_int(ds_pamh, pam_env::kAcctAuthentic, owner.acct_authentic);
@@ -207,8 +205,7 @@ void open_session(const session_owner &owner) {
 void ds_acct_start(void *, int) noexcept {
     if (ds_pamh != nullptr && ds_pamh_holds == ds_transaction::accepted) {
         session_owner owner = owner_of(ds_pamh);
-        pam_end(ds_pamh, PAM_SUCCESS);
-        ds_pamh = nullptr;
+        ds_transaction_end(&ds_pamh, PAM_SUCCESS);
         open_session(owner);
     } else if (ds_pamh != nullptr && ds_pamh_holds == ds_transaction::accounting) {
         // IP-up again without IP-down: the open session gets its Stop first.
@@ -218,10 +215,8 @@ void ds_acct_start(void *, int) noexcept {
     } else if (ds_pamh != nullptr) {
         // A refused transaction left behind while the link was accepted
         // otherwise (the port's local user): nobody is charged under its name.
-        pam_end(ds_pamh, PAM_ABORT);
-        ds_pamh = nullptr;
+        ds_transaction_end(&ds_pamh, PAM_ABORT);
     }
-    if (ds_pamh == nullptr) ds_pamh_holds = ds_transaction::none;
     write_marker();
 }
 
@@ -234,7 +229,6 @@ void ds_acct_stop(void *, int) noexcept {
         stop_timers();
         update_link_stats(0);
     }
-    ds_pamh_holds = ds_transaction::none;
     if (ds_dyndns_pid != 0) {
         ds_stop_client(ds_dyndns_pid, ds_dyndns_pidfd);
         ds_dyndns_pid = 0;

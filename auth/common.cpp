@@ -9,6 +9,7 @@
 #include "auth/attrs.h"
 #include "platform/device.h"
 #include "plugin/state.h"
+#include "plugin/transaction.h"
 
 namespace {
 
@@ -52,25 +53,15 @@ pam_handle_t **ds_auth_slot(pam_handle_t **scratch) noexcept {
 
 int ds_auth_pam_start(const char *service, const char *user, const struct pam_conv *conv,
                       pam_handle_t **slot) noexcept {
-    if (*slot != nullptr) {
-        pam_end(*slot, PAM_ABORT);
-        *slot = nullptr;
-    }
-    int result = pam_start(service, user, conv, slot);
-    if (slot == &ds_pamh) ds_pamh_holds = ds_pamh ? ds_transaction::unaccepted : ds_transaction::none;
-    return result;
+    return ds_transaction_begin(slot, service, user, conv, ds_transaction::unaccepted);
 }
 
 void ds_auth_accepted(pam_handle_t **slot) noexcept {
-    if (slot == &ds_pamh) ds_pamh_holds = ds_transaction::accepted;
+    ds_transaction_accept(slot);
     ds_auth_release_scratch(slot, PAM_SUCCESS);
 }
 
-void ds_auth_end(pam_handle_t **slot, int status) noexcept {
-    pam_end(*slot, status);
-    *slot = nullptr;
-    if (slot == &ds_pamh) ds_pamh_holds = ds_transaction::none;
-}
+void ds_auth_end(pam_handle_t **slot, int status) noexcept { ds_transaction_end(slot, status); }
 
 int ds_account_check(pam_handle_t **slot, const char *handler, const char *user,
                      void (*reply)(void *context, const char *text), void *context) noexcept {
@@ -87,7 +78,5 @@ int ds_account_check(pam_handle_t **slot, const char *handler, const char *user,
 }
 
 void ds_auth_release_scratch(pam_handle_t **slot, int status) noexcept {
-    if (slot == &ds_pamh || *slot == nullptr) return;
-    pam_end(*slot, status);
-    *slot = nullptr;
+    if (slot != &ds_pamh) ds_transaction_end(slot, status);
 }
