@@ -8,18 +8,12 @@
 #include <net/if.h>
 #include <sys/socket.h>
 
+#include "base/line_tokens.h"
+
 namespace {
 
-std::vector<std::string_view> words(std::string_view line) {
-    std::vector<std::string_view> out;
-    std::size_t pos = 0;
-    while ((pos = line.find_first_not_of(" \t\r", pos)) != std::string_view::npos) {
-        std::size_t end = line.find_first_of(" \t\r", pos);
-        out.push_back(line.substr(pos, end == std::string_view::npos ? end : end - pos));
-        pos = end;
-    }
-    return out;
-}
+// Blanks, and the CR of a line written on another system.
+constexpr std::string_view kSeparators = " \t\r";
 
 bool parse_v4(std::string_view text, uint32_t &out) {
     std::string copy(text);
@@ -93,8 +87,8 @@ std::string parse_tunnel(const std::vector<std::string_view> &w, int port,
 }  // namespace
 
 std::string ds_parse_port_line(std::string_view line, ds_port_config &config) {
-    std::vector<std::string_view> w = words(line);
-    if (w.empty() || w[0].front() == '#') return {};
+    std::vector<std::string_view> w = base::words(line, kSeparators);
+    if (w.empty() || base::is_comment(w)) return {};
     int port = -1;
     if (w.size() < 3 || w[0] != "port") return "expected \"port <n> route|tunnel ...\"";
     auto [end, err] = std::from_chars(w[1].data(), w[1].data() + w[1].size(), port);

@@ -7,6 +7,8 @@
 #include <sys/socket.h>
 #include <vector>
 
+#include "base/line_tokens.h"
+
 namespace {
 
 // Prefix, gateway, metric; RFC 2865 section 5.22 lets servers add more
@@ -28,19 +30,6 @@ bool parse_number(std::string_view text, T &out) {
     return err == std::errc{} && end == text.data() + text.size() && !text.empty();
 }
 
-// Returns up to kUsedTokens blank-separated tokens.
-std::vector<std::string_view> split(std::string_view text) {
-    std::vector<std::string_view> tokens;
-    std::size_t pos = 0;
-    while (tokens.size() < kUsedTokens) {
-        pos = text.find_first_not_of(" \t", pos);
-        if (pos == std::string_view::npos) break;
-        std::size_t end = text.find_first_of(" \t", pos);
-        tokens.push_back(text.substr(pos, end == std::string_view::npos ? end : end - pos));
-        pos = end;
-    }
-    return tokens;
-}
 
 }  // namespace
 
@@ -68,7 +57,7 @@ std::optional<ds_prefix> ds_parse_prefix(std::string_view text, int family) {
 }
 
 std::optional<ds_route_text> ds_parse_framed_route(std::string_view text, int family) {
-    std::vector<std::string_view> tokens = split(text);
+    std::vector<std::string_view> tokens = base::words(text, base::kBlanks, kUsedTokens);
     if (tokens.size() < 2) return std::nullopt;
     if (family == AF_INET6 && tokens[0].find('/') == std::string_view::npos) return std::nullopt;
     auto dest = ds_parse_prefix(tokens[0], family);

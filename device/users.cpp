@@ -15,11 +15,13 @@
 
 #include "base/log_text.h"
 #include "base/file_trust.h"
+#include "base/line_tokens.h"
 #include "base/unique_fd.h"
 #include "device/settings.h"
 #include "platform/device.h"
 
 namespace {
+constexpr char kNameSeparator = ':';
 constexpr int kFound = 0;
 constexpr int kNotFound = 1;
 constexpr int kError = -1;
@@ -62,12 +64,10 @@ int getuserinfo(const char *name, void *record) {
         }
         std::string_view text(file.bytes.data(), got);
         std::string_view wanted(name);
-        while (!text.empty()) {
-            std::string_view line = text.substr(0, text.find('\n'));
-            text.remove_prefix(std::min(text.size(), line.size() + 1));
-            std::size_t colon = line.find(':');
-            if (colon == std::string_view::npos || line.substr(0, colon) != wanted) continue;
-            std::string_view password = line.substr(colon + 1);
+        for (std::string_view line : base::lines(text)) {
+            auto fields = base::split_at(line, kNameSeparator);
+            if (!fields || fields->first != wanted) continue;
+            std::string_view password = fields->second;
             auto *out = static_cast<unsigned char *>(record);
             std::memset(out, 0, device::kUserinfoSize);
             std::size_t room = device::kUserinfoSize - device::kUserinfoPassword - 1;

@@ -2,6 +2,7 @@
 #include "pam/radius/config.h"
 
 #include "base/file_trust.h"
+#include "base/line_tokens.h"
 #include "base/unique_fd.h"
 #include "pam/radius/hold_down.h"
 #include "pam/radius/packet.h"
@@ -16,7 +17,6 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
-#include <sstream>
 
 namespace radius {
 
@@ -122,17 +122,16 @@ std::optional<secret::string> read_secret(const std::string &path, std::string &
 
 std::optional<config> parse_config(std::string_view text, std::string &error) {
     config c;
-    std::istringstream lines{std::string(text)};
-    std::string line;
-    for (int number = 1; std::getline(lines, line); ++number) {
-        std::istringstream words(line);
-        std::vector<std::string> w;
-        for (std::string word; words >> word;) w.push_back(word);
+    int number = 0;
+    for (std::string_view line : base::lines(text)) {
+        ++number;
+        auto words = base::words(line, base::kWhiteSpace);
+        if (words.empty() || base::is_comment(words)) continue;
+        std::vector<std::string> w(words.begin(), words.end());
         auto fail = [&](const std::string &what) {
             error = "line " + std::to_string(number) + ": " + what;
             return std::nullopt;
         };
-        if (w.empty() || w[0][0] == '#') continue;
         const std::string &key = w[0];
         if (key == "server") {
             if (w.size() < 2) return fail("server needs an address");

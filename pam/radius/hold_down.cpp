@@ -13,10 +13,10 @@
 #include <charconv>
 #include <chrono>
 #include <ctime>
-#include <sstream>
 #include <thread>
 
 #include "base/file_trust.h"
+#include "base/line_tokens.h"
 #include "base/unique_fd.h"
 
 namespace radius {
@@ -67,10 +67,12 @@ struct entry {
     int64_t until = 0;
 };
 
-bool parse_line(const std::string &line, entry &e) {
-    std::istringstream words(line);
-    std::string port_text, until_text, rest;
-    if (!(words >> e.key.transport >> e.key.address >> port_text >> until_text) || (words >> rest)) return false;
+bool parse_line(std::string_view line, entry &e) {
+    auto w = base::words(line, base::kWhiteSpace);
+    if (w.size() != 4) return false;
+    e.key.transport = w[0];
+    e.key.address = w[1];
+    std::string_view port_text = w[2], until_text = w[3];
     if (e.key.transport != "udp" && e.key.transport != "tls") return false;
     unsigned char probe[sizeof(in6_addr)];
     if (inet_pton(AF_INET, e.key.address.c_str(), probe) != 1 && inet_pton(AF_INET6, e.key.address.c_str(), probe) != 1)
@@ -104,13 +106,13 @@ std::vector<entry> read_state(const std::string &dir, bool &damaged) {
         damaged = true;
         return entries;
     }
-    std::istringstream lines(text);
-    std::string line;
-    if (!std::getline(lines, line) || line != kHeader) {
+    auto lines = base::lines(text);
+    if (lines.empty() || lines.front() != kHeader) {
         damaged = true;
         return entries;
     }
-    while (std::getline(lines, line)) {
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        std::string_view line = lines[i];
         entry e;
         if (!parse_line(line, e)) {
             damaged = true;

@@ -2,9 +2,9 @@
 #include "tools/dsconf/files.h"
 
 #include <cstdio>
-#include <sstream>
 #include <utility>
 
+#include "base/line_tokens.h"
 #include "device/port_config.h"
 #include "device/ssl_block.h"
 #include "platform/device.h"
@@ -24,11 +24,10 @@ constexpr const char *kVerifyPeer = "verify_peer";
 // one, and comments, are left out.
 std::vector<std::pair<std::string, std::string>> split_lines(const std::string &text, char separator) {
     std::vector<std::pair<std::string, std::string>> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        std::size_t at = line.find(separator);
-        if (at == std::string::npos || line[0] == '#') continue;
-        out.emplace_back(line.substr(0, at), line.substr(at + 1));
+    for (std::string_view line : base::lines(text)) {
+        auto fields = base::split_at(line, separator);
+        if (!fields || line.front() == base::kCommentMark) continue;
+        out.emplace_back(fields->first, fields->second);
     }
     return out;
 }
@@ -121,8 +120,7 @@ void describe_files(const device_config &config, json &d) {
     }
     if (config.has_port_services) {
         json lines = json::array();
-        std::istringstream in(config.port_services);
-        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        for (std::string_view line : base::lines(config.port_services)) lines.emplace_back(line);
         d["port_services"] = lines;
     }
 }
