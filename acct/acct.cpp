@@ -135,7 +135,7 @@ void start_timers() {
     timeout(sample_tick, nullptr, kSampleSeconds, 0);
     const char *interval = ds_pamh ? pam_getenv(ds_pamh, pam_env::kInterimUpdateInterval) : nullptr;
     if (interval == nullptr) return;
-    int seconds = ds_parse_int(interval);
+    int seconds = pam_env::decode_leading_int(interval);
     if (seconds < pam_env::kMinInterimInterval) {
         syslog(LOG_WARNING, "%s(): interim interval \"%s\" is below %d s; no Interim-Updates", "ds_acct_start",
                base::escaped(interval).c_str(), pam_env::kMinInterimInterval);
@@ -175,7 +175,7 @@ session_owner owner_of(pam_handle_t *pamh) {
         }
     }
     const char *authentic = pam_getenv(pamh, pam_env::kAcctAuthentic);
-    if (authentic != nullptr) owner.acct_authentic = ds_parse_int(authentic);
+    if (authentic != nullptr) owner.acct_authentic = pam_env::decode_leading_int(authentic);
     if (const char *interval = pam_getenv(pamh, pam_env::kAcctInterimInterval)) {
         try {
             owner.interim_interval = interval;

@@ -16,14 +16,6 @@
 #include <cstring>
 #include <string_view>
 
-int ds_parse_int(const char *text) noexcept {
-    if (text == nullptr) return 0;
-    long long value = std::strtoll(text, nullptr, 10);
-    if (value > INT_MAX) return INT_MAX;
-    if (value < INT_MIN) return INT_MIN;
-    return static_cast<int>(value);
-}
-
 int ds_pam_putenv_int(pam_handle_t *pamh, const char *name, int value) noexcept {
     std::array<char, kAttrIntBuffer> text{};
     int n = std::snprintf(text.data(), text.size(), "%s=%d", name, value);

@@ -32,5 +32,3 @@ int ds_set_auth_attrs(pam_handle_t *pamh, const char *user, const char *password
 // Returns 1; moves the authorization attributes into the daemon and the shared state.
 int ds_apply_authz_attrs(pam_handle_t *pamh) noexcept;
 
-// Returns the integer value of `text` as atoi() reads it, clamped to int.
-int ds_parse_int(const char *text) noexcept;

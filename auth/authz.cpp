@@ -27,7 +27,7 @@ constexpr long long kPeerChooses = -1;  // 255.255.255.255
 constexpr long long kServerChooses = -2;  // 255.255.255.254
 
 void apply_framed_ip(const char *text) {
-    long long value = std::strtoll(text, nullptr, 10);
+    long long value = pam_env::decode_leading_decimal(text);
     if (value < INT32_MIN || value > INT32_MAX) return;
     if (value == kPeerChooses) {
         ds_framed_ip = 0;
@@ -40,10 +40,8 @@ void apply_framed_ip(const char *text) {
 // anything else is logged, naming the key and the value, and ignored, so the
 // daemon's own value stays.
 std::optional<int> checked_number(const char *key, const char *text, long long min, long long max) {
-    errno = 0;
-    char *end = nullptr;
-    long long value = std::strtoll(text, &end, 10);
-    if (end != text && *end == '\0' && errno == 0 && value >= min && value <= max) return static_cast<int>(value);
+    auto value = pam_env::decode_decimal(text);
+    if (value && *value >= min && *value <= max) return static_cast<int>(*value);
     syslog(LOG_WARNING, "ds_apply_authz_attrs(): %s \"%s\" is not a number from %lld to %lld; ignored", key,
            base::escaped(text).c_str(), min, max);
     return std::nullopt;
@@ -93,14 +91,14 @@ int ds_apply_authz_attrs(pam_handle_t *pamh) noexcept {
         }
     }
     if (const char *v = pam_getenv(pamh, kFramedCompression))
-        ipcp_wantoptions[0].neg_vj = static_cast<pppd_bool>(ds_parse_int(v) & 0xff);
+        ipcp_wantoptions[0].neg_vj = static_cast<pppd_bool>(decode_leading_int(v) & 0xff);
     if (const char *v = pam_getenv(pamh, kSessionTimeout))
         if (auto seconds = checked_number(kSessionTimeout, v, 0, INT_MAX)) maxconnect = *seconds;
     if (const char *v = pam_getenv(pamh, kIdleTimeout))
         if (auto seconds = checked_number(kIdleTimeout, v, 0, INT_MAX)) idle_time_limit = *seconds;
     replace_callback_number(pam_getenv(pamh, kLoginCallbackNumber));
     replace_callback_number(pam_getenv(pamh, kFramedCallbackId));
-    if (const char *v = pam_getenv(pamh, kFramedCallbackEnabled)) ds_callback_enabled = ds_parse_int(v);
+    if (const char *v = pam_getenv(pamh, kFramedCallbackEnabled)) ds_callback_enabled = decode_leading_int(v);
     replace_list(pamh, kFramedRoute, ds_routes_v4);
     replace_list(pamh, kFramedIpv6Route, ds_routes_v6);
     replace_list(pamh, kClassList, ds_class_list);

@@ -144,6 +144,31 @@ inline std::optional<int32_t> decode_decimal(std::string_view text) {
     return value;
 }
 
+// Decimal as C's atol reads it, the way the plug-in's Parts read authorization
+// values: leading white space, a sign and the digits that follow; text
+// without digits is 0. Saturates at the 64-bit range (atol's overflow is
+// undefined); each caller clamps or refuses what its field cannot hold.
+inline long long decode_leading_decimal(std::string_view text) noexcept {
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+    bool negative = i < text.size() && text[i] == '-';
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
+    constexpr int kBase = 10;
+    long long value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        int digit = text[i] - '0';
+        if (value > (LLONG_MAX - digit) / kBase) return negative ? LLONG_MIN : LLONG_MAX;
+        value = value * kBase + digit;
+    }
+    return negative ? -value : value;
+}
+
+// The same, clamped to an int (the daemon's fields are ints).
+inline int decode_leading_int(std::string_view text) noexcept {
+    long long value = decode_leading_decimal(text);
+    return value > INT_MAX ? INT_MAX : value < INT_MIN ? INT_MIN : static_cast<int>(value);
+}
+
 // Counter: an unsigned 32-bit value the plug-in writes with "%d", so those
 // above 2147483647 read negative; decoded back to the unsigned value.
 inline std::optional<uint32_t> decode_counter(std::string_view text) {

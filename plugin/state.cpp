@@ -7,6 +7,8 @@
 #include <climits>
 #include <cstdlib>
 
+#include "platform/pam_env.h"
+
 pam_handle_t *ds_pamh = nullptr;
 ds_transaction ds_pamh_holds = ds_transaction::none;
 const char *ds_conv_user = nullptr;
@@ -28,10 +30,7 @@ int ds_get_port() noexcept {
     const char *value = std::getenv(kPortVariable);
     if (value == nullptr) return kNoPort;
     // As atoi reads it (leading digits, no digits is 0), but clamped.
-    long long port = std::strtoll(value, nullptr, 10);
-    if (port > INT_MAX) return INT_MAX;
-    if (port < INT_MIN) return INT_MIN;
-    return static_cast<int>(port);
+    return pam_env::decode_leading_int(value);
 }
 
 bool ds_port_record_exists(int port, const char *fn) noexcept {

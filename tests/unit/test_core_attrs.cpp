@@ -2,10 +2,12 @@
 // Port index, conversations and request attributes.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdlib>
 #include <string>
 
 #include "auth/attrs.h"
+#include "platform/pam_env.h"
 #include "base/log_text.h"
 #include "plugin/handlers.h"
 #include "plugin/state.h"
@@ -155,6 +157,18 @@ TEST(LogText, EscapesEverythingButPrintableAscii) {
     std::string cut = base::escaped(longest).c_str();
     EXPECT_LT(cut.size(), base::kLogTextSize);
     EXPECT_EQ(cut.substr(cut.size() - 7), "\\012...");
+}
+
+// Authorization values as the Parts read them (atol): what C's strtoll
+// gives, without its undefined overflow.
+TEST(LeadingDecimal, ReadsAsAtolDoes) {
+    for (const char *text : {"42", " \t42x", "-7", "+5", "abc", "", "-", "0012", "12 34", "2147483648",
+                             "-2147483649", "9223372036854775807", "99999999999999999999", "-99999999999999999999"}) {
+        EXPECT_EQ(pam_env::decode_leading_decimal(text), std::strtoll(text, nullptr, 10)) << text;
+        long long wide = std::strtoll(text, nullptr, 10);
+        int clamped = wide > INT_MAX ? INT_MAX : wide < INT_MIN ? INT_MIN : static_cast<int>(wide);
+        EXPECT_EQ(pam_env::decode_leading_int(text), clamped) << text;
+    }
 }
 
 }  // namespace
