@@ -21,6 +21,7 @@
 
 #include "base/log_text.h"
 #include "base/secure_equals.h"
+#include "pam/request.h"
 #include "pam/secret.h"
 #include "platform/device.h"
 #include "platform/pam_env.h"
@@ -29,10 +30,9 @@ namespace {
 
 // The database holds the password, not the response: mark that it was
 // consulted and refuse, so the plug-in checks the response itself.
-int refuse_chap(pam_handle_t *pamh, const std::string &user) {
-    auto response = pam_env::decode_hex(pam_env::get(pamh, pam_env::kChapResponseHex).value_or(""));
-    if (!response || response->empty()) {
-        syslog(LOG_ERR, "pam_dslocal: malformed or empty CHAP response for %s; refused", base::escaped(user).c_str());
+int refuse_chap(pam_handle_t *pamh, const pam_request::request &r) {
+    if (!r.chap_response || r.chap_response->empty()) {
+        syslog(LOG_ERR, "pam_dslocal: malformed or empty CHAP response for %s; refused", base::escaped(r.user).c_str());
         return PAM_AUTH_ERR;
     }
     pam_env::put(pamh, pam_env::kAttemptedLocal, "");
@@ -67,16 +67,16 @@ extern "C" {
 
 DS_PAM_ENTRY int pam_sm_authenticate(pam_handle_t *pamh, int, int argc, const char **argv) {
     try {
-        std::string user = pam_env::user_of(pamh);
+        auto request = pam_request::read(pamh);
+        const std::string &user = request.user;
         std::array<unsigned char, device::kUserinfoSize> record{};
         if (user.empty() || getuserinfo(user.c_str(), record.data()) != 0) return PAM_USER_UNKNOWN;
         const char *field = reinterpret_cast<const char *>(record.data() + device::kUserinfoPassword);
         secret::string stored(field, strnlen(field, device::kUserinfoSize - device::kUserinfoPassword));
         secret::wipe(record.data(), record.size());
         // A request with any CHAP attribute is CHAP: no password is compared.
-        if (pam_env::is_chap(pamh)) return refuse_chap(pamh, user);
-        const char *password = pam_getenv(pamh, pam_env::kUserPassword);
-        if (password == nullptr || !base::secure_equals(password, stored)) return PAM_AUTH_ERR;
+        if (request.chap) return refuse_chap(pamh, request);
+        if (!request.password || !base::secure_equals(*request.password, stored)) return PAM_AUTH_ERR;
         pam_env::put(pamh, pam_env::kAcctAuthentic, pam_env::encode_decimal(pam_env::kAuthenticLocal));
         put_dns_servers(pamh, argc, argv);
         return PAM_SUCCESS;

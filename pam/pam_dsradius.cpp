@@ -44,17 +44,16 @@ struct credential {
 };
 
 // Returns the CHAP credential, or nothing (logged) when it is not a CHAP-MD5 response.
-std::optional<credential> chap_credential(pam_handle_t *pamh, const std::string &user) {
-    auto algorithm = radius::counter(pamh, pam_env::kChapAlgorithm);
-    if (!algorithm || *algorithm != kChapMd5) {
+std::optional<credential> chap_credential(const pam_request::request &r) {
+    const std::string &user = r.user;
+    if (!r.chap_algorithm || *r.chap_algorithm != kChapMd5) {
         syslog(LOG_ERR, "pam_dsradius: CHAP algorithm %s for %s is not supported (only MD5, 5)",
-               base::escaped(pam_env::get(pamh, pam_env::kChapAlgorithm).value_or("(none)")).c_str(),
-               base::escaped(user).c_str());
+               base::escaped(r.chap_algorithm_text.value_or("(none)")).c_str(), base::escaped(user).c_str());
         return std::nullopt;
     }
-    auto id = radius::counter(pamh, pam_env::kChapId);
-    auto response = pam_env::decode_hex(pam_env::get(pamh, pam_env::kChapResponseHex).value_or(""));
-    auto challenge = pam_env::decode_hex(pam_env::get(pamh, pam_env::kChapChallengeHex).value_or(""));
+    const auto &id = r.chap_id;
+    const auto &response = r.chap_response;
+    const auto &challenge = r.chap_challenge;
     if (!id || !response || response->size() != radius::kChapResponseSize || !challenge ||
         challenge->empty() || challenge->size() > radius::kMaxAttrValue) {
         syslog(LOG_ERR, "pam_dsradius: malformed or empty CHAP response for %s; refused, no password sent",
@@ -69,14 +68,14 @@ std::optional<credential> chap_credential(pam_handle_t *pamh, const std::string 
 }
 
 // Returns the credential, or a PAM error code when there is none to send.
-std::optional<credential> credential_of(pam_handle_t *pamh, const std::string &user, int &error) {
+std::optional<credential> credential_of(pam_handle_t *pamh, const pam_request::request &r, int &error) {
     error = PAM_AUTH_ERR;
     // A request with any CHAP attribute is CHAP, whatever else it holds: the
     // peer must not turn an empty CHAP response into a PAP login.
-    if (pam_env::is_chap(pamh)) return chap_credential(pamh, user);
+    if (r.chap) return chap_credential(r);
     credential c;
-    if (const char *password = pam_getenv(pamh, pam_env::kUserPassword)) {
-        c.password.assign(password);
+    if (r.password) {
+        c.password = *r.password;
         return c;
     }
     // Another application: ask for the password.
@@ -100,12 +99,12 @@ std::optional<radius::authenticator> random_authenticator() {
     return a;
 }
 
-int authenticate(pam_handle_t *pamh, const radius::config &cfg) {
-    std::string user = pam_env::user_of(pamh);
+int authenticate(pam_handle_t *pamh, const pam_request::request &r, const radius::config &cfg) {
+    const std::string &user = r.user;
     if (user.empty()) return PAM_USER_UNKNOWN;
     if (!radius::user_name_fits(user)) return PAM_AUTH_ERR;
     int error = PAM_AUTH_ERR;
-    auto cred = credential_of(pamh, user, error);
+    auto cred = credential_of(pamh, r, error);
     if (!cred) return error;
     if (!cred->chap && cred->password.size() > radius::kMaxPassword) {
         syslog(LOG_ERR, "pam_dsradius: password of %s longer than %zu bytes", base::escaped(user).c_str(),
@@ -120,7 +119,7 @@ int authenticate(pam_handle_t *pamh, const radius::config &cfg) {
         auto auth = random_authenticator();
         if (!auth) return std::nullopt;
         p.auth = *auth;
-        if (!radius::add_user_attributes(pamh, cfg, user, local, p)) return std::nullopt;
+        if (!radius::add_user_attributes(r, cfg, local, p)) return std::nullopt;
         if (cred->chap) {
             p.add(radius::chap_password, cred->chap_password);
             p.add(radius::chap_challenge, cred->challenge);
@@ -166,44 +165,41 @@ std::optional<std::string> new_session_id() {
 // Puts the interval of the session's Interim-Updates: our own setting (RFC
 // 2869 section 2.1: one configured on the NAS wins), else the
 // Access-Accept's, at least 60 s (section 5.16); neither: none.
-void put_interim_interval(pam_handle_t *pamh, const radius::config &cfg) {
+void put_interim_interval(pam_handle_t *pamh, const pam_request::request &r, const radius::config &cfg) {
     unsigned seconds = cfg.interim_interval_s;
-    if (seconds == 0)
-        if (auto accepted = radius::counter(pamh, pam_env::kAcctInterimInterval))
-            seconds = std::min<uint32_t>(*accepted, radius::kMaxInterimInterval);
+    if (seconds == 0 && r.accept_interim_interval)
+        seconds = std::min<uint32_t>(*r.accept_interim_interval, radius::kMaxInterimInterval);
     if (seconds == 0) return;
     seconds = std::max<unsigned>(seconds, pam_env::kMinInterimInterval);
     pam_env::put(pamh, pam_env::kInterimUpdateInterval, pam_env::encode_decimal(static_cast<int32_t>(seconds)));
 }
 
-int account(pam_handle_t *pamh, const radius::config &cfg, uint32_t status, const std::string &session_id) {
-    std::string user = pam_env::user_of(pamh);
+int account(const pam_request::request &r, const radius::config &cfg, uint32_t status,
+            const std::string &session_id) {
+    const std::string &user = r.user;
     auto build = [&](const radius::server &s, const sockaddr_storage &local, uint8_t id,
                      unsigned delay) -> std::optional<radius::request_bytes> {
         radius::packet p;
         p.code = radius::accounting_request;
         p.identifier = id;
-        if (!radius::add_user_attributes(pamh, cfg, user, local, p)) return std::nullopt;
+        if (!radius::add_user_attributes(r, cfg, local, p)) return std::nullopt;
         p.add_u32(radius::acct_status_type, status);
         p.add(radius::acct_session_id, session_id);
-        if (auto authentic = radius::counter(pamh, pam_env::kAcctAuthentic))
-            p.add_u32(radius::acct_authentic, *authentic);
-        radius::add_classes(pamh, p);
+        if (r.acct_authentic) p.add_u32(radius::acct_authentic, *r.acct_authentic);
+        radius::add_classes(r, p);
         if (status != radius::kAcctStart) {
-            struct numeric { const char *key; uint8_t type; };
-            for (numeric n : {numeric{pam_env::kAcctSessionTime, radius::acct_session_time},
-                              numeric{pam_env::kAcctInputOctets, radius::acct_input_octets},
-                              numeric{pam_env::kAcctOutputOctets, radius::acct_output_octets},
-                              numeric{pam_env::kAcctInputGigawords, radius::acct_input_gigawords},
-                              numeric{pam_env::kAcctOutputGigawords, radius::acct_output_gigawords},
-                              numeric{pam_env::kAcctInputPackets, radius::acct_input_packets},
-                              numeric{pam_env::kAcctOutputPackets, radius::acct_output_packets}})
-                if (auto v = radius::counter(pamh, n.key)) p.add_u32(n.type, *v);
+            struct numeric { const std::optional<uint32_t> &value; uint8_t type; };
+            for (numeric n : {numeric{r.session_time, radius::acct_session_time},
+                              numeric{r.input_octets, radius::acct_input_octets},
+                              numeric{r.output_octets, radius::acct_output_octets},
+                              numeric{r.input_gigawords, radius::acct_input_gigawords},
+                              numeric{r.output_gigawords, radius::acct_output_gigawords},
+                              numeric{r.input_packets, radius::acct_input_packets},
+                              numeric{r.output_packets, radius::acct_output_packets}})
+                if (n.value) p.add_u32(n.type, *n.value);
         }
-        if (status == radius::kAcctStop) {
-            if (auto cause = radius::counter(pamh, pam_env::kAcctTerminateCause))
-                p.add_u32(radius::acct_terminate_cause, *cause);
-        }
+        if (status == radius::kAcctStop && r.terminate_cause)
+            p.add_u32(radius::acct_terminate_cause, *r.terminate_cause);
         p.add_u32(radius::acct_delay_time, delay);
         auto bytes = radius::encode_accounting_request(p, s.secret);
         if (!bytes) return std::nullopt;
@@ -228,7 +224,7 @@ extern "C" {
 DS_PAM_ENTRY int pam_sm_authenticate(pam_handle_t *pamh, int, int argc, const char **argv) {
     try {
         auto cfg = configure(argc, argv);
-        return cfg ? authenticate(pamh, *cfg) : PAM_AUTHINFO_UNAVAIL;
+        return cfg ? authenticate(pamh, pam_request::read(pamh), *cfg) : PAM_AUTHINFO_UNAVAIL;
     } catch (...) {
         return PAM_BUF_ERR;
     }
@@ -255,7 +251,8 @@ DS_PAM_ENTRY int pam_sm_setcred(pam_handle_t *pamh, int flags, int argc, const c
         one.servers = {cfg->servers[alive.front()]};
         one.servers.front().retries = 0;
         one.total_timeout_ms = one.servers.front().timeout_ms;
-        return account(pamh, one, radius::kAcctInterimUpdate, *static_cast<const std::string *>(data)) == PAM_SUCCESS
+        return account(pam_request::read(pamh), one, radius::kAcctInterimUpdate,
+                       *static_cast<const std::string *>(data)) == PAM_SUCCESS
                    ? PAM_SUCCESS
                    : PAM_CRED_UNAVAIL;
     } catch (...) {
@@ -275,8 +272,9 @@ DS_PAM_ENTRY int pam_sm_open_session(pam_handle_t *pamh, int, int argc, const ch
             delete id;
             return PAM_SESSION_ERR;
         }
-        put_interim_interval(pamh, *cfg);
-        return account(pamh, *cfg, radius::kAcctStart, *id);
+        auto request = pam_request::read(pamh);
+        put_interim_interval(pamh, request, *cfg);
+        return account(request, *cfg, radius::kAcctStart, *id);
     } catch (...) {
         return PAM_BUF_ERR;
     }
@@ -292,7 +290,7 @@ DS_PAM_ENTRY int pam_sm_close_session(pam_handle_t *pamh, int, int argc, const c
         }
         auto cfg = configure(argc, argv);
         if (!cfg) return PAM_SESSION_ERR;
-        return account(pamh, *cfg, radius::kAcctStop, *static_cast<const std::string *>(data));
+        return account(pam_request::read(pamh), *cfg, radius::kAcctStop, *static_cast<const std::string *>(data));
     } catch (...) {
         return PAM_BUF_ERR;
     }

@@ -42,12 +42,6 @@ void put_list(pam_handle_t *pamh, const packet &accept, uint8_t type, const char
 
 }  // namespace
 
-std::optional<uint32_t> counter(pam_handle_t *pamh, const char *key) {
-    const char *text = pam_getenv(pamh, key);
-    if (text == nullptr) return std::nullopt;
-    return pam_env::decode_counter(text);
-}
-
 bool user_name_fits(const std::string &user) {
     if (user.size() <= kMaxAttrValue) return true;
     syslog(LOG_ERR, "pam_dsradius: user name of %zu bytes does not fit User-Name (at most %zu); refused",
@@ -55,10 +49,9 @@ bool user_name_fits(const std::string &user) {
     return false;
 }
 
-bool add_user_attributes(pam_handle_t *pamh, const config &c, const std::string &user,
-                         const sockaddr_storage &local, packet &p) {
-    if (!user_name_fits(user)) return false;
-    p.add(user_name, user);
+bool add_user_attributes(const pam_request::request &r, const config &c, const sockaddr_storage &local, packet &p) {
+    if (!user_name_fits(r.user)) return false;
+    p.add(user_name, r.user);
     if (!c.nas_identifier.empty()) p.add(nas_identifier, c.nas_identifier);
     if (c.nas_ip) p.add(nas_ip_address, std::string(reinterpret_cast<const char *>(&*c.nas_ip), base::kIpv4Size));
     if (c.nas_ipv6)
@@ -73,20 +66,17 @@ bool add_user_attributes(pam_handle_t *pamh, const config &c, const std::string 
             p.add(nas_ipv6_address, std::string(reinterpret_cast<const char *>(&a), base::kIpv6Size));
         }
     }
-    struct numeric { const char *key; uint8_t type; };
-    for (numeric n : {numeric{pam_env::kNasPort, nas_port}, numeric{pam_env::kNasPortType, nas_port_type},
-                      numeric{pam_env::kServiceType, service_type},
-                      numeric{pam_env::kFramedProtocol, framed_protocol}})
-        if (auto v = counter(pamh, n.key)) p.add_u32(n.type, *v);
-    if (const char *number = pam_getenv(pamh, pam_env::kCallingStationId)) p.add(calling_station_id, number);
-    const void *tty = nullptr;
-    if (pam_get_item(pamh, PAM_TTY, &tty) == PAM_SUCCESS && tty != nullptr &&
-        !p.add(nas_port_id, static_cast<const char *>(tty))) {
+    struct numeric { const std::optional<uint32_t> &value; uint8_t type; };
+    for (numeric n : {numeric{r.nas_port, nas_port}, numeric{r.nas_port_type, nas_port_type},
+                      numeric{r.service_type, service_type}, numeric{r.framed_protocol, framed_protocol}})
+        if (n.value) p.add_u32(n.type, *n.value);
+    if (r.calling_station_id) p.add(calling_station_id, *r.calling_station_id);
+    if (r.tty && !p.add(nas_port_id, *r.tty)) {
         // The daemon's tty, not a peer's text: said once, not at every request.
         static bool told = false;
         if (!told)
             syslog(LOG_WARNING, "pam_dsradius: the tty \"%s\" is longer than %zu bytes; NAS-Port-Id not sent",
-                   base::escaped(static_cast<const char *>(tty)).c_str(), kMaxAttrValue);
+                   base::escaped(*r.tty).c_str(), kMaxAttrValue);
         told = true;
     }
     return true;
@@ -138,14 +128,11 @@ void apply_accept(pam_handle_t *pamh, const packet &accept) {
     put(pamh, kAcctAuthentic, encode_decimal(kAuthenticRadius));
 }
 
-void add_classes(pam_handle_t *pamh, packet &p) {
-    pamutil_string_list *list = pamutil_getenv_string_list(pamh, pam_env::kClassList);
-    for (int i = 0; i < pamutil_string_list_count(list); ++i) {
-        auto bytes = pam_env::decode_hex(pamutil_string_list_at(list, i));
-        if (bytes && p.add(class_, *bytes)) continue;
-        syslog(LOG_WARNING, "pam_dsradius: Class value %d is not hexadecimal or too long, not sent", i);
+void add_classes(const pam_request::request &r, packet &p) {
+    for (std::size_t i = 0; i < r.classes.size(); ++i) {
+        if (r.classes[i] && p.add(class_, *r.classes[i])) continue;
+        syslog(LOG_WARNING, "pam_dsradius: Class value %zu is not hexadecimal or too long, not sent", i);
     }
-    pamutil_free_string_list(list);
 }
 
 }  // namespace radius

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "pam/radius/config.h"
+#include "pam/request.h"
 #include "pam/radius/packet.h"
 
 namespace radius {
@@ -20,8 +21,7 @@ bool user_name_fits(const std::string &user);
 // configured NAS identity, `local` (the request's source address) is sent as
 // NAS-IP-Address or NAS-IPv6-Address. Returns false (logged) when the user
 // name does not fit an attribute: such a request is never sent.
-bool add_user_attributes(pam_handle_t *pamh, const config &c, const std::string &user,
-                         const sockaddr_storage &local, packet &p);
+bool add_user_attributes(const pam_request::request &r, const config &c, const sockaddr_storage &local, packet &p);
 
 // Moves the authorization in an Access-Accept into the environment.
 void apply_accept(pam_handle_t *pamh, const packet &accept);
@@ -30,10 +30,8 @@ void apply_accept(pam_handle_t *pamh, const packet &accept);
 // nothing when no well-formed one is there.
 std::optional<std::string> microsoft_attribute(const packet &p, uint8_t type);
 
-// Adds every Class the environment's Class list holds.
-void add_classes(pam_handle_t *pamh, packet &p);
-
-// Returns an environment counter put with "%d" as the unsigned 32-bit value it was.
-std::optional<uint32_t> counter(pam_handle_t *pamh, const char *key);
+// Adds every Class of the request (one that is not hexadecimal or too long is
+// logged and left out).
+void add_classes(const pam_request::request &r, packet &p);
 
 }  // namespace radius

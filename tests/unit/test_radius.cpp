@@ -140,7 +140,7 @@ TEST(RadiusPacket, TtyTooLongForNasPortIdIsToldOnce) {
     for (std::size_t size : {radius::kMaxAttrValue + 1, radius::kMaxAttrValue + 1, radius::kMaxAttrValue}) {
         ASSERT_EQ(pam_set_item(pamh, PAM_TTY, std::string(size, 't').c_str()), PAM_SUCCESS);
         radius::packet p;
-        ASSERT_TRUE(radius::add_user_attributes(pamh, c, "u", local, p));
+        ASSERT_TRUE(radius::add_user_attributes(pam_request::read(pamh), c, local, p));
         EXPECT_EQ(p.first(radius::nas_port_id).has_value(), size <= radius::kMaxAttrValue) << size;
     }
     int told = 0;
