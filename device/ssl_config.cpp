@@ -9,10 +9,15 @@
 #include <string_view>
 #include <syslog.h>
 
+#include "base/line_tokens.h"
 #include "base/unique_fd.h"
 #include "device/settings.h"
 #include "device/ssl_block.h"
 #include "platform/device.h"
+
+namespace {
+constexpr char kSettingSeparator = '=';
+}  // namespace
 
 int get_dyndns_ssl_config(unsigned char *block) {
     try {
@@ -36,11 +41,11 @@ int get_dyndns_ssl_config(unsigned char *block) {
             }
             while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
                 text.remove_suffix(1);
-            if (text.empty() || text[0] == '#') continue;
-            std::size_t eq = text.find('=');
-            std::string_view key = text.substr(0, eq);
-            std::string_view value = eq == std::string_view::npos ? "" : text.substr(eq + 1);
-            if (!ssl_block::set_field(block, key, value)) {
+            if (text.empty() || text[0] == base::kCommentMark) continue;
+            // A line without "=" names no setting: refused like an unknown one.
+            auto setting = base::split_at(text, kSettingSeparator);
+            std::string_view key = setting ? setting->first : text;
+            if (!setting || !ssl_block::set_field(block, key, setting->second)) {
                 syslog(LOG_ERR, "get_dyndns_ssl_config(): bad setting \"%.*s\" in %s",
                        static_cast<int>(key.size()), key.data(), path.c_str());
                 return -1;
