@@ -66,6 +66,14 @@ server_key key_of(const server &s, service kind) {
     return {tls ? "tls" : "udp", s.address, kind == service::authentication || tls ? s.auth_port : s.acct_port};
 }
 
+// Returns the servers of `c` for `kind` that `dead` does not name, in order.
+std::vector<std::size_t> not_in(const std::vector<server_key> &dead, const config &c, service kind) {
+    std::vector<std::size_t> alive;
+    for (std::size_t si = 0; si < c.servers.size(); ++si)
+        if (std::find(dead.begin(), dead.end(), key_of(c.servers[si], kind)) == dead.end()) alive.push_back(si);
+    return alive;
+}
+
 std::string describe_server(const server_key &k) {
     return k.address + " (" + k.transport + " port " + std::to_string(k.port) + ")";
 }
@@ -99,13 +107,8 @@ private:
 
     // Servers not marked dead, in order; all of them when every one is.
     std::vector<std::size_t> order(const std::vector<server_key> &dead) const {
-        std::vector<std::size_t> alive, all;
-        for (std::size_t si = 0; si < c_.servers.size(); ++si) {
-            all.push_back(si);
-            if (std::find(dead.begin(), dead.end(), key_of(c_.servers[si], kind_)) == dead.end())
-                alive.push_back(si);
-        }
-        return alive.empty() ? all : alive;
+        std::vector<std::size_t> alive = not_in(dead, c_, kind_);
+        return alive.empty() ? not_in({}, c_, kind_) : alive;
     }
 
     // Marks every server whose own tries failed dead for the hold-down, and
@@ -356,10 +359,7 @@ private:
 std::vector<std::size_t> unmarked_servers(const config &c, service kind) {
     std::vector<server_key> dead;
     if (c.hold_down_s > 0) dead = dead_servers(kStateDir, state_now(), c.hold_down_s);
-    std::vector<std::size_t> alive;
-    for (std::size_t si = 0; si < c.servers.size(); ++si)
-        if (std::find(dead.begin(), dead.end(), key_of(c.servers[si], kind)) == dead.end()) alive.push_back(si);
-    return alive;
+    return not_in(dead, c, kind);
 }
 
 exchange_result exchange(const config &c, service kind, const request_builder &build) {
