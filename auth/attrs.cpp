@@ -9,7 +9,6 @@
 #include <syslog.h>
 
 #include <array>
-#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -36,14 +35,14 @@ namespace {
 void put_calling_station(pam_handle_t *pamh) {
     std::string_view number(remote_number, strnlen(remote_number, sizeof remote_number));
     if (number.empty()) return;
-    bool control = base::has_control_character(number);
-    if (control || number.size() > pam_env::kMaxText) {
-        if (control)
-            syslog(LOG_WARNING, "ds_set_user_attrs(): the caller's number \"%s\" holds a control character; "
-                   "Calling-Station-Id not sent", base::escaped(number).c_str());
-        else
-            syslog(LOG_WARNING, "ds_set_user_attrs(): the caller's number \"%s\" is longer than %zu bytes; "
-                   "Calling-Station-Id not sent", base::escaped(number).c_str(), pam_env::kMaxText);
+    if (base::has_control_character(number)) {
+        syslog(LOG_WARNING, "ds_set_user_attrs(): the caller's number \"%s\" holds a control character; "
+               "Calling-Station-Id not sent", base::escaped(number).c_str());
+        return;
+    }
+    if (number.size() > pam_env::kMaxText) {
+        syslog(LOG_WARNING, "ds_set_user_attrs(): the caller's number \"%s\" is longer than %zu bytes; "
+               "Calling-Station-Id not sent", base::escaped(number).c_str(), pam_env::kMaxText);
         return;
     }
     ds_pam_putenv_str(pamh, pam_env::kCallingStationId, remote_number);

@@ -5,7 +5,6 @@
 #include <syslog.h>
 
 #include <array>
-#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
