@@ -5,7 +5,7 @@
 # refused link, a non-zero exit, descriptor growth or memory that keeps
 # growing (a leak).
 #   soak.sh [--quick | TEST_MODULE_CYCLES [FREERADIUS_CYCLES]]
-source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/../tests/e2e/lib.sh"
 if [ "${1:-}" == "--quick" ]; then
     local_cycles=500 radius_cycles=200
 else

@@ -7,7 +7,7 @@ if [ "$(id -u)" != 0 ]; then
     echo "demo: needs root (it runs in private network and mount namespaces)" >&2
     exit 1
 fi
-source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/../tests/e2e/lib.sh"
 pam_stacks
 sysctl -qw net.ipv6.conf.all.forwarding=1
 sim() { "$SIM" --plugin "$PLUGIN" "$@"; }
