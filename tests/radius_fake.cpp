@@ -4,9 +4,8 @@
 //   radius-fake PORT SECRET MODE
 // MODE: good, silent, wrong-id, bad-auth, no-ma, bad-ma, ma-short, ma-twice,
 // zero-auth (authenticators of zero octets, as a forger without the secret
-// would send), truncated, overlong-attr, every-second (answers only every
-// second request), late (answers each request after FAKE_DELAY_MS, default
-// 1500), acct-signed (signs Accounting-Responses over zero octets). With
+// would send), truncated, overlong-attr, late (answers each request after
+// FAKE_DELAY_MS, default 1500), acct-signed (signs Accounting-Responses over zero octets). With
 // FAKE_LOG set, one line per request is appended to that file: identifier,
 // Acct-Delay-Time, NAS address, whether a User-Password came, and an MD5 of
 // the whole packet (equal for byte-identical retransmissions).
@@ -205,7 +204,6 @@ int main(int argc, char **argv) {
     const char *delay_text = std::getenv("FAKE_DELAY_MS");
     auto delay = std::chrono::milliseconds(delay_text ? std::atoi(delay_text) : kDefaultDelayMs);
     std::deque<pending> queue;
-    unsigned received = 0;
     for (;;) {
         int wait_ms = -1;
         if (!queue.empty())
@@ -227,7 +225,6 @@ int main(int argc, char **argv) {
         ssize_t got = recvfrom(fd, request, sizeof request, 0, reinterpret_cast<sockaddr *>(&from), &from_len);
         if (got < static_cast<ssize_t>(radius::kHeaderSize) || mode == "silent") continue;
         if (log_path != nullptr) log_request(log_path, request, static_cast<std::size_t>(got));
-        if (mode == "every-second" && ++received % 2 == 1) continue;
         auto reply = answer(mode, secret, request);
         if (!reply) continue;
         if (mode == "late") {

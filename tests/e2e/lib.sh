@@ -25,7 +25,6 @@ SIM=$BUILD/tools/pppd-sim
 PLUGIN=$BUILD/plugin/dsppp.so
 DSCONF=$BUILD/tools/dsconf
 PAM_DRIVE=$BUILD/tests/pam-drive
-SEM_PLANT=$BUILD/tests/sem-plant
 RADIUS_FAKE=$BUILD/tests/radius-fake
 TARGET_CC=${DSPPP_TARGET_CC:-cc}
 
@@ -72,7 +71,7 @@ STUB
     # small wrappers, so every script runs unchanged.
     if [ -n "${DSPPP_EMULATOR:-}" ]; then
         local name
-        for name in SIM DSCONF PAM_DRIVE SEM_PLANT RADIUS_FAKE; do
+        for name in SIM DSCONF PAM_DRIVE RADIUS_FAKE; do
             printf '#!/bin/sh\nexec %s %s "$@"\n' "$DSPPP_EMULATOR" "${!name}" >$S/bin/target-${name,,}
             chmod +x $S/bin/target-${name,,}
             printf -v $name '%s' $S/bin/target-${name,,}

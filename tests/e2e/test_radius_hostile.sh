@@ -78,12 +78,6 @@ expect_eq "...the tries had their own identifiers" "$(cut -d' ' -f1 $S/late.log 
 expect_eq "...and Acct-Delay-Time" "$(cut -d' ' -f2 $S/late.log | tr '\n' ' ')" "delay=0 delay=1 "
 
 port=$((port + 1))
-FAKE_LOG=$S/fake.log start_fake $port every-second
-module_conf "$(server_line $port 'timeout 1 retries 1')"
-out=$("$DRIVE" $S/pam.d login alice open)
-expect_eq "an accounting start answered on the second try" "$out" "open 0"
-expect_eq "the retransmission has a new identifier" "$(cut -d' ' -f1 $S/fake.log | sort -u | wc -l)" "2"
-port=$((port + 1))
 start_fake $port acct-signed
 module_conf "$(server_line $port 'timeout 1 retries 0')"
 out=$("$DRIVE" $S/pam.d login alice open close)
@@ -144,20 +138,6 @@ expect_eq "a password answered at the prompt is wiped" "$out" $'prompt 1\nauthen
 "$DSCONF" user add erin local-pw-2342-$scan_pw >/dev/null
 out=$("$DRIVE" $S/pam.d local erin --env USER_PASSWORD=local-pw-2342-$scan_pw --scan $scan_pw authenticate)
 expect_eq "pam_dslocal wipes the stored password" "$out" $'authenticate 0\nscan 0'
-
-# The secret file: another owner, a FIFO.
-chown nobody $S/radius.secret
-out=$(sim --port 0 --user alice --password apw)
-expect_contains "a secret file of another owner is refused" "$out" "not to root; refusing it"
-chown root $S/radius.secret
-chmod 644 $S/radius.secret
-out=$(sim --port 0 --user alice --password apw)
-expect_contains "a secret readable by others is refused with a clear line" "$out" \
-    "may be read or written by group or others; refusing it"
-rm $S/radius.secret && mkfifo -m 600 $S/radius.secret
-out=$(timeout 10 "$SIM" --plugin "$PLUGIN" --json --port 0 --user alice --password apw)
-expect_eq "a FIFO for a secret does not hang the module" "$?" "1"
-expect_contains "...and is refused" "$out" "is not a regular file"
 
 kill $(jobs -p) 2>/dev/null
 finish

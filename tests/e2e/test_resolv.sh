@@ -67,30 +67,6 @@ no room at all|4096
 room for 6 bytes (a short write)|4090
 TABLE
 
-# The lock: its key file and the semaphore set can be planted by any local
-# user (the sandbox's IPC namespace is private). Whatever was planted, root
-# merges under a lock of its own, at once.
-as_nobody() { setpriv --reuid=65534 --regid=65534 --clear-groups "$@"; }
-echo "nameserver 192.0.2.88" >/etc/ppp/resolv.conf5
-while IFS='|' read -r what plant; do
-    ipcrm --all=sem 2>/dev/null
-    rm -f /tmp/psema4
-    eval "$plant"
-    : >/etc/resolv.conf
-    t0=$(date +%s%N)
-    out=$(timeout 20 "$SIM" --plugin "$PLUGIN" --json --port 5 --auth none)
-    ms=$((($(date +%s%N) - t0) / 1000000))
-    expect_eq "$what: merged" "$(cat /etc/resolv.conf)" "nameserver 192.0.2.88"
-    expect_eq "$what: without waiting for the lock" "$((ms < 3000))" "1"
-    expect_eq "$what: the key file is root's own" "$(stat -c '%F %U %a' /tmp/psema4)" "regular empty file root 600"
-    expect_contains "$what: the replacement is logged" "$out" "get_semaphore(): "
-done <<'TABLE'
-a FIFO as key file|as_nobody mkfifo -m 666 /tmp/psema4
-another user's key file|as_nobody touch /tmp/psema4
-a set held at 0|touch /tmp/psema4 && chmod 600 /tmp/psema4 && as_nobody $SEM_PLANT /tmp/psema4 14 0 >/dev/null
-a set of value 2|touch /tmp/psema4 && chmod 600 /tmp/psema4 && as_nobody $SEM_PLANT /tmp/psema4 14 2 >/dev/null
-TABLE
-
 # Sixteen ports merging overlapping lists at once: each server named once.
 : >/etc/resolv.conf
 for port in $(seq 0 15); do

@@ -64,6 +64,9 @@ TEST_F(Device, StoreReadsAreBoundedAndFresh) {
     write("store.img", image);
     EXPECT_EQ(reprom(buf, 1, 0), 1);
     EXPECT_EQ(buf[0], 'a');
+    unlink((dir + "/store.img").c_str());
+    ASSERT_EQ(mkdir((dir + "/store.img").c_str(), 0700), 0);
+    EXPECT_LT(reprom(buf, 1, 0), 0);
 }
 
 TEST_F(Device, LocalUsersNeedAPrivateFile) {
