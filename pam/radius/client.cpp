@@ -90,7 +90,7 @@ public:
         std::vector<server_key> dead;
         int64_t now = state_now();
         if (c_.hold_down_s > 0) dead = dead_servers(kStateDir, now, c_.hold_down_s);
-        for (std::size_t si : order(dead)) {
+        for (std::size_t si : servers_to_ask(dead, c_, kind_)) {
             if (c_.servers[si].via == transport::tls)
                 try_tls(si, build);
             else
@@ -104,12 +104,6 @@ public:
 
 private:
     enum class wait_end { deadline, refused, ready, finished };
-
-    // Servers not marked dead, in order; all of them when every one is.
-    std::vector<std::size_t> order(const std::vector<server_key> &dead) const {
-        std::vector<std::size_t> alive = not_in(dead, c_, kind_);
-        return alive.empty() ? not_in({}, c_, kind_) : alive;
-    }
 
     // Marks every server whose own tries failed dead for the hold-down, and
     // clears the one that answered; logs only what changes. A server whose
@@ -360,6 +354,11 @@ std::vector<std::size_t> unmarked_servers(const config &c, service kind) {
     std::vector<server_key> dead;
     if (c.hold_down_s > 0) dead = dead_servers(kStateDir, state_now(), c.hold_down_s);
     return not_in(dead, c, kind);
+}
+
+std::vector<std::size_t> servers_to_ask(const std::vector<server_key> &dead, const config &c, service kind) {
+    std::vector<std::size_t> alive = not_in(dead, c, kind);
+    return alive.empty() ? not_in({}, c, kind) : alive;
 }
 
 exchange_result exchange(const config &c, service kind, const request_builder &build) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "pam/radius/config.h"
+#include "pam/radius/hold_down.h"
 #include "pam/radius/packet.h"
 
 namespace radius {
@@ -43,6 +44,10 @@ struct exchange_result {
 
 // Returns the servers for `kind` that no process marked dead, in order.
 std::vector<std::size_t> unmarked_servers(const config &c, service kind);
+
+// Returns the servers of `c` a transaction asks for `kind`, in order: those
+// `dead` does not name, or all of them when it names every one.
+std::vector<std::size_t> servers_to_ask(const std::vector<server_key> &dead, const config &c, service kind);
 
 // Runs the exchange. Authentication: every retransmission to a server is the
 // same packet; a new identifier and authenticator only for the next server.

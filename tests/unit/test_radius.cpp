@@ -1,16 +1,19 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // The RADIUS packet layer and the module's configuration.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 #include <openssl/rand.h>
 #include <security/pam_appl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -21,6 +24,7 @@
 
 #include "platform/pam_env.h"
 #include "base/signals.h"
+#include "base/unique_fd.h"
 #include "pam/radius/attrs.h"
 #include "pam/radius/client.h"
 #include "pam/radius/config.h"
@@ -486,40 +490,85 @@ TEST_F(RadiusFiles, SecretFilesAreCheckedOnTheOpenDescriptor) {
     EXPECT_FALSE(radius::read_secret(dir, error));
 }
 
-// The failover memory: which marks a transaction heeds, and which a write
-// keeps. Each row plants one mark `ahead` seconds from now (hold-down 30).
-TEST_F(RadiusFiles, HoldDownHeedsOnlyMarksOfThisBootAndSetting) {
+// The failover memory, as the next transaction sees it. Servers A and B are
+// configured in that order (hold-down 30). Each row plants a state (marks
+// `ahead` seconds from now, or a file spoiled as another user could), may
+// record a change, then reads which servers are dead and which are asked.
+TEST_F(RadiusFiles, HoldDownMemory) {
     constexpr unsigned kHoldDown = 30;
-    const int64_t now = 1000;
+    constexpr int64_t kNow = 1000, kNone = INT64_MIN;
+    radius::config c;
+    c.servers.resize(2);
+    c.servers[0].address = "192.0.2.7";
+    c.servers[1].address = "2001:db8::7";
+    c.servers[1].via = radius::transport::tls;
+    c.servers[1].auth_port = radius::kDefaultTlsPort;
+    const radius::server_key a{"udp", "192.0.2.7", c.servers[0].auth_port}, b{"tls", "2001:db8::7", c.servers[1].auth_port};
+    const std::string state = dir + "/state";
+    enum class change { none, a_answered, b_failed };
     struct row {
         const char *what;
-        int64_t ahead;
-        bool heeded;
+        int64_t a_ahead, b_ahead;  // the planted marks; kNone for none
+        const char *spoil;         // how another user spoiled the state, "" for not at all
+        change recorded_change;
+        bool lock_busy;
+        std::vector<radius::server_key> dead;
+        std::vector<std::size_t> asked;
     };
     const row rows[] = {
-        {"marked for the hold-down", kHoldDown, true},
-        {"half of it left", kHoldDown / 2, true},
-        {"ended this second", 0, false},
-        {"ended long ago", -500, false},
-        {"one second further than a hold-down can reach", kHoldDown + 1, false},
-        {"10^7 s ahead (planted)", 10000000, false},
-        {"an earlier boot's mark, its clock an hour ahead", 3600 + kHoldDown, false},
+        {"nothing marked", kNone, kNone, "", change::none, false, {}, {0, 1}},
+        {"A marked for the hold-down", kHoldDown, kNone, "", change::none, false, {a}, {1}},
+        {"A with half of it left", kHoldDown / 2, kNone, "", change::none, false, {a}, {1}},
+        {"A's mark ended this second", 0, kNone, "", change::none, false, {}, {0, 1}},
+        {"A's mark ended long ago, B failed now", -500, kNone, "", change::b_failed, false, {b}, {0}},
+        {"A answered again", kHoldDown, kNone, "", change::a_answered, false, {}, {0, 1}},
+        {"every server marked: all are asked anyway", kHoldDown, 5, "", change::none, false, {a, b}, {0, 1}},
+        {"lock busy: B's failure is not recorded, A's mark stays", kHoldDown, kNone, "", change::b_failed, true, {a}, {1}},
+        {"A one second further than a hold-down reaches", kHoldDown + 1, kNone, "", change::none, false, {}, {0, 1}},
+        {"A 10^7 s ahead (planted), dropped at B's write", 10000000, kNone, "", change::b_failed, false, {b}, {0}},
+        {"A from an earlier boot whose clock was an hour ahead", 3600 + kHoldDown, kNone, "", change::none, false,
+         {}, {0, 1}},
+        {"a damaged state file", kHoldDown, kNone, "garbage", change::none, false, {}, {0, 1}},
+        {"an oversized state file", kHoldDown, kNone, "oversize", change::none, false, {}, {0, 1}},
+        {"another user's state file", kHoldDown, kNone, "foreign", change::none, false, {}, {0, 1}},
+        {"a directory others may write", kHoldDown, kNone, "open dir", change::none, false, {}, {0, 1}},
     };
-    radius::server_key key{"udp", "192.0.2.7", 1812}, other{"tls", "::1", 2083};
     for (const row &r : rows) {
-        std::filesystem::remove_all(dir + "/state");
-        std::string state = dir + "/state";
-        ASSERT_TRUE(radius::record_changes(state, {{key, true, now + r.ahead}}, now - 1, 1u << 30)) << r.what;
-        auto dead = radius::dead_servers(state, now, kHoldDown);
-        EXPECT_EQ(!dead.empty(), r.heeded) << r.what;
-        // Any later write keeps exactly the marks a reader heeds.
-        ASSERT_TRUE(radius::record_changes(state, {{other, true, now + 5}}, now, kHoldDown));
-        dead = radius::dead_servers(state, now, 1u << 30);
-        EXPECT_EQ(dead.size(), r.heeded ? 2u : 1u) << r.what;
+        std::filesystem::remove_all(state);
+        ASSERT_EQ(mkdir(state.c_str(), 0700), 0);
+        const std::string_view spoil = r.spoil;
+        std::string text = "dsppp-radius-servers 1\n";
+        if (r.a_ahead != kNone) text += "udp 192.0.2.7 1812 " + std::to_string(kNow + r.a_ahead) + "\n";
+        if (r.b_ahead != kNone) text += "tls 2001:db8::7 2083 " + std::to_string(kNow + r.b_ahead) + "\n";
+        if (spoil == "garbage") text += "garbage\n";
+        while (spoil == "oversize" && text.size() <= 64 * 1024) text += "udp 192.0.2.7 1812 1001\n";
+        file("state/radius-servers", text);
+        if (spoil == "foreign") {
+            ASSERT_EQ(chown((state + "/radius-servers").c_str(), 65534, 0), 0);
+        }
+        if (spoil == "open dir") {
+            ASSERT_EQ(chmod(state.c_str(), 0777), 0);
+        }
+        base::unique_fd holder;
+        if (r.lock_busy) {
+            holder = base::unique_fd(open((state + "/radius-servers.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+            ASSERT_EQ(flock(holder.get(), LOCK_EX), 0);
+        }
+        logged.clear();
+        if (r.recorded_change != change::none) {
+            bool failed = r.recorded_change == change::b_failed;
+            radius::server_change sc{failed ? b : a, failed, failed ? kNow + kHoldDown : 0};
+            EXPECT_EQ(radius::record_changes(state, {sc}, kNow, kHoldDown), !r.lock_busy) << r.what;
+        }
+        EXPECT_EQ(logged_contains(LOG_WARNING, "is busy; not recorded this time"), r.lock_busy) << r.what;
+        auto dead = radius::dead_servers(state, kNow, kHoldDown);
+        EXPECT_EQ(dead, r.dead) << r.what;
+        EXPECT_EQ(radius::servers_to_ask(dead, c, radius::service::authentication), r.asked) << r.what;
+        // A write keeps exactly the marks a reader heeds.
+        if (r.recorded_change != change::none && !r.lock_busy) {
+            EXPECT_EQ(radius::dead_servers(state, kNow, 1u << 30), r.dead) << r.what;
+        }
     }
-    // A valid answer clears the mark at once.
-    ASSERT_TRUE(radius::record_changes(dir + "/state", {{other, false, 0}, {key, false, 0}}, now, kHoldDown));
-    EXPECT_TRUE(radius::dead_servers(dir + "/state", now, kHoldDown).empty());
 }
 
 }  // namespace
