@@ -226,12 +226,22 @@ TEST_F(Linkup, DyndnsResultsBeforeAnyFile) {
     dev.failing_offsets.clear();
     EXPECT_EQ(check_and_launch_ppp_dyndns(0, &pid), 1);
 
+    // A line break would end the option, a blank, '#' or '\\' would split it
+    // (the client reads its input file as words): each would add options.
     put_store_byte(store::port_offset(0) + store::kDyndnsEnabled, 1);
-    put_store(store::port_offset(0) + store::kDyndnsPassword, "pw\n--evil yes");
-    EXPECT_EQ(check_and_launch_ppp_dyndns(0, &pid), -8);
-    EXPECT_TRUE(logged_contains(LOG_ERR, "dyndns_password holds a control character"));
-    for (auto &[p, line] : logged) EXPECT_EQ(line.find("evil"), std::string::npos);
-    EXPECT_EQ(pid, 0);
+    struct row { int offset; const char *value, *field; };
+    for (row r : {row{store::kDyndnsPassword, "pw\n--evil", "dyndns_password"},
+                  row{store::kDyndnsPassword, "pw --evil", "dyndns_password"},
+                  row{store::kDyndnsUser, "u#evil", "dyndns_user"}, row{store::kDyndnsAlias, "a\\evil", "dyndns_alias"}}) {
+        logged.clear();
+        std::vector<unsigned char> before = dev.store;
+        put_store(store::port_offset(0) + r.offset, r.value);
+        EXPECT_EQ(check_and_launch_ppp_dyndns(0, &pid), -8) << r.value;
+        EXPECT_TRUE(logged_contains(LOG_ERR, std::string(r.field) + " holds a control character, blank")) << r.value;
+        for (auto &[p, line] : logged) EXPECT_EQ(line.find("evil"), std::string::npos) << r.value;
+        EXPECT_EQ(pid, 0);
+        dev.store = before;
+    }
 }
 
 // Past the store's eight port records and 198 host entries, an index names

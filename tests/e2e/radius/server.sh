@@ -59,46 +59,7 @@ start_freeradius_tls() {
     source "$SOURCE/tests/e2e/radius/certs.sh"
     make_certs $PKI
     mkdir -p $R
-    cat >$R/tls.conf <<CONF
-listen {
-    ipaddr = 127.0.0.1
-    port = $TLS_PORT
-    type = auth+acct
-    proto = tcp
-    virtual_server = default
-    clients = radsec
-    limit {
-        max_connections = 0
-    }
-    tls {
-        private_key_file = $PKI/server.key
-        certificate_file = $PKI/server.pem
-        ca_file = $PKI/ca.pem
-        fragment_size = 8192
-        cipher_list = "DEFAULT"
-        tls_min_version = "1.2"
-        tls_max_version = "1.3"
-        cache {
-            enable = no
-        }
-        require_client_cert = yes
-        verify {
-        }
-    }
-}
-clients radsec {
-    client 127.0.0.1 {
-        ipaddr = 127.0.0.1
-        proto = tls
-        secret = radsec
-        # One connection a transaction: the benchmark opens them fast.
-        limit {
-            max_connections = 0
-            idle_timeout = 5
-        }
-    }
-}
-CONF
+    sed -e "s#@TLS_PORT@#$TLS_PORT#; s#@PKI@#$PKI#g" "$SOURCE/tests/e2e/radius/tls.conf.in" >$R/tls.conf
     start_freeradius "$1" || return 1
     for _ in $(seq 100); do ss -Hltn | grep -q ":$TLS_PORT " && return 0; sleep 0.05; done
     return 1
