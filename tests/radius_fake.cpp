@@ -2,9 +2,10 @@
 // A misbehaving RADIUS server for tests: answers each request on the given
 // port in one way, correct or broken, until killed.
 //   radius-fake PORT SECRET MODE
-// MODE: good, silent, wrong-id, bad-auth, no-ma, bad-ma, ma-short, ma-twice,
-// zero-auth (authenticators of zero octets, as a forger without the secret
-// would send), truncated, overlong-attr, late (answers each request after
+// MODE: good (an Access-Accept granting Framed-MTU 1234), silent, bad-auth,
+// no-ma, zero-auth (authenticators of zero octets, as a forger without the
+// secret would send), truncated, challenge (a correctly signed
+// Access-Challenge carrying attributes), late (answers each request after
 // FAKE_DELAY_MS, default 1500), acct-signed (signs Accounting-Responses over zero octets). With
 // FAKE_LOG set, one line per request is appended to that file: identifier,
 // Acct-Delay-Time, NAS address, whether a User-Password came, and an MD5 of
@@ -36,8 +37,6 @@ namespace {
 using clock_type = std::chrono::steady_clock;
 constexpr int kDefaultDelayMs = 1500;
 constexpr std::size_t kTruncatedSize = 15;
-constexpr uint8_t kOverlongLength = 250;
-constexpr std::size_t kShortMa = 8;
 const std::string kMtu1234("\0\0\x04\xd2", 4);
 
 struct pending {
@@ -80,30 +79,23 @@ std::optional<std::vector<uint8_t>> answer(const std::string &mode, const std::s
     std::memcpy(auth.data(), request + radius::kAuthOffset, auth.size());
     uint8_t id = request[1];
     bool accounting = request[0] == radius::accounting_request;
-    uint8_t code = accounting ? radius::accounting_response : radius::access_accept;
+    uint8_t code = accounting ? radius::accounting_response
+                   : mode == "challenge" ? radius::access_challenge
+                                         : radius::access_accept;
     std::vector<radius::attribute> attrs;
     if (!accounting) attrs.push_back({radius::framed_mtu, kMtu1234});
+    if (mode == "challenge") attrs.push_back({radius::session_timeout, std::string("\0\0\0\x3c", 4)});
     radius_test::reply_shape shape;
     shape.with_ma = accounting ? mode == "acct-signed" : mode != "no-ma";
     shape.ma_over_zero = accounting;
-    if (mode == "ma-short") shape.ma_size = kShortMa;
-    if (mode == "ma-twice") shape.ma_count = 2;
-    auto reply = radius_test::reply(code, mode == "wrong-id" ? id + 1 : id, auth, attrs, secret, shape);
+    auto reply = radius_test::reply(code, id, auth, attrs, secret, shape);
     if (mode == "bad-auth") reply[radius::kAuthOffset + 1] ^= 0xff;
-    if (mode == "bad-ma") {
-        reply[reply.size() - 1] ^= 0xff;
-        std::memcpy(reply.data() + radius::kAuthOffset, auth.data(), auth.size());
-        auto digest = radius_test::must(
-            radius::md5({std::string_view(reinterpret_cast<char *>(reply.data()), reply.size()), secret}));
-        std::memcpy(reply.data() + radius::kAuthOffset, digest.data(), digest.size());
-    }
     if (mode == "zero-auth") {
         std::memset(reply.data() + radius::kAuthOffset, 0, radius::kAuthenticatorSize);
         std::memset(reply.data() + reply.size() - radius::kMessageAuthenticatorSize, 0,
                     radius::kMessageAuthenticatorSize);
     }
     if (mode == "truncated") reply.resize(kTruncatedSize);
-    if (mode == "overlong-attr") reply[radius::kHeaderSize + 1] = kOverlongLength;
     return reply;
 }
 

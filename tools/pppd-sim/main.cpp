@@ -305,6 +305,7 @@ bool run_link() {
         authenticated = chap_round(1);
     }
     if (!authenticated) {
+        emit(daemon_variables());  // what a refusal left of the daemon's options
         end_link();
         return false;
     }
