@@ -59,20 +59,22 @@ expect_contains "a TLS server refusing the handshake fails over to UDP" "$out" '
 expect_contains "...after a line naming the TLS server" "$out" "pam_dsradius: TLS server 127.0.0.1: "
 
 # What a man in the middle or a local user could do, against TLS servers of
-# our own where FreeRADIUS cannot misbehave as needed: an anonymous one, and
-# one with the real server certificate that logs the name each client asked
-# for (SNI). A trust file or the configuration others may change is refused
+# our own where FreeRADIUS cannot misbehave as needed: an anonymous one, one
+# with the real server certificate, and one whose certificate (from our CA)
+# names the host but not the address; each logs the name a client asked for
+# (SNI). A trust file or the configuration others may change is refused
 # before anything is sent. Each row: the system's OpenSSL configuration,
 # what is spoiled, the server line, the result, what the transcript says,
 # and what the server saw (- for nothing at all).
-ANON_PORT=18285 NAMED_PORT=18286
+ANON_PORT=18285 NAMED_PORT=18286 DNS_ONLY_PORT=18287
 FAKE_LOG=$S/anon.log start_fake_tls $ANON_PORT anon
 FAKE_LOG=$S/named.log start_fake_tls $NAMED_PORT $PKI/server
+FAKE_LOG=$S/dns-only.log start_fake_tls $DNS_ONLY_PORT $PKI/dns-only
 printf '%s\n' 'openssl_conf = lax' '[lax]' 'ssl_conf = lax_ssl' '[lax_ssl]' 'system_default = lax_default' \
     '[lax_default]' 'CipherString = ALL:@SECLEVEL=0' >$S/openssl-lax.cnf
 at() { tls_line "${@:2}" | sed "s/port $TLS_PORT/port $1/"; }
 while IFS='|' read -r what system spoil line result said log heard; do
-    : >$S/anon.log; : >$S/named.log
+    : >$S/anon.log; : >$S/named.log; : >$S/dns-only.log
     chmod 644 $PKI/*.pem $S/dsradius.conf && chown root:root $PKI/*.pem
     module_conf "$(eval "$line")"
     eval "$spoil"
@@ -95,6 +97,7 @@ a configuration others may write||chmod 666 $S/dsradius.conf|at $NAMED_PORT|0|ds
 a name: sent as the server name|||at $NAMED_PORT name radius.test|1|authentication answered by 127.0.0.1|named|sni=radius.test
 an address as the name: no server name sent|||at $NAMED_PORT name 127.0.0.1|1|authentication answered by 127.0.0.1|named|sni=none
 no name: the address is checked, no server name sent|||at $NAMED_PORT|1|authentication answered by 127.0.0.1|named|sni=none
+no name, our CA's certificate without the address|||at $DNS_ONLY_PORT|0|certificate failed verification: IP address mismatch|dns-only|-
 TABLE
 
 kill $(jobs -p) 2>/dev/null

@@ -1,7 +1,7 @@
 # SPDX-License-Identifier: BSD-3-Clause
 # Sourced: make_certs DIR writes a test PKI: ca.pem, server.pem/.key (for
-# 127.0.0.1 and radius.test), client.pem/.key, and other-ca.pem with
-# other-client.pem/.key signed by it. EC keys, so it takes a moment only.
+# 127.0.0.1 and radius.test), dns-only.pem/.key (radius.test alone),
+# client.pem/.key, and other-ca.pem with other-client.pem/.key signed by it. EC keys, so it takes a moment only.
 make_certs() {
     local d=$1
     mkdir -p "$d" && (
@@ -22,6 +22,7 @@ make_certs() {
         }
         ca ca && ca other-ca &&
             cert server ca "IP:127.0.0.1,DNS:radius.test" serverAuth &&
+            cert dns-only ca "DNS:radius.test" serverAuth &&
             cert client ca "DNS:nas.test" clientAuth &&
             cert other-client other-ca "DNS:nas.test" clientAuth
         chmod 600 ./*.key
