@@ -37,30 +37,6 @@ expect_contains "...and the Class" "$stop" "Class = 0x0a0b"
 printf '%s\n' "$(record alice Start)" "" "$(record alice Interim-Update)" "" "$stop" |
     grep -E '^\S|Status-Type|Session-Id|Octets|Gigawords|Terminate|Session-Time' | sed 's/^/# /'
 
-# Why a call ended, for every way the daemon ends a link. Idle, session
-# time-out and echo failure show EXIT_OK in `status` at IP-down.
-conf
-while IFS='|' read -r end options cause; do
-    : >$R/acct/detail
-    sim --port 0 --user alice --password apw --end $end $options >/dev/null
-    sleep 0.2
-    expect_contains "$end: $cause" "$(record alice Stop)" "Acct-Terminate-Cause = $cause"
-done <<'TABLE'
-hangup||Lost-Carrier
-sigterm||Admin-Reset
-sighup||Admin-Reset
-idle|--idle 600|Idle-Timeout
-session-timeout|--maxconnect 3600|Session-Timeout
-echo||Lost-Carrier
-peer-terminate||User-Request
-TABLE
-# A reason left from the link before does not make the next one's cause.
-: >$R/acct/detail
-sim --port 0 --cycles 2 --user alice --password apw --end idle --idle 600 --mru 1500 >/dev/null
-sleep 0.2
-expect_eq "two links of one daemon, both idle: two Idle-Timeout stops" \
-    "$(detail | grep -c 'Acct-Terminate-Cause = Idle-Timeout')" "2"
-
 # Which interval: ours over the Access-Accept's, at least 60 s.
 while IFS='|' read -r what user password setting updates; do
     conf "$setting"

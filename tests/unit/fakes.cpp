@@ -58,56 +58,37 @@ int getuserinfo(const char *name, void *record) {
                 it->second.size() + 1);
     return 0;
 }
-int get_semaphore(int key, const char *path) {
-    dev.calls.push_back("get_semaphore " + std::to_string(key) + " " + path);
-    return dev.semaphore_id;
-}
-int wait_semaphore(int) { return dev.wait_result; }
-int release_semaphore(int) {
-    ++dev.releases;
+namespace {
+// Records a call of the device library as text, and succeeds.
+int record(const std::string &call) {
+    dev.calls.push_back(call);
     return 0;
 }
+std::string num(int n) { return std::to_string(n); }
+}  // namespace
+
+int get_semaphore(int key, const char *path) { return record("get_semaphore " + num(key) + " " + path), dev.semaphore_id; }
+int wait_semaphore(int) { return dev.wait_result; }
+int release_semaphore(int) { return ++dev.releases, 0; }
 int get_dyndns_ssl_config(unsigned char *block) {
     std::memset(block, 0xab, device::kDyndnsSslBlockSize);
     return dev.ssl_result;
 }
-int createPortRoutes(int port, int family) {
-    dev.calls.push_back("createPortRoutes " + std::to_string(port) + " " + std::to_string(family));
-    return 0;
-}
-int deletePortRoutes(int port) {
-    dev.calls.push_back("deletePortRoutes " + std::to_string(port));
-    return 0;
-}
-int createIPv6Tunnel(int port) {
-    dev.calls.push_back("createIPv6Tunnel " + std::to_string(port));
-    return 0;
-}
-int deleteIPv6Tunnel(int port) {
-    dev.calls.push_back("deleteIPv6Tunnel " + std::to_string(port));
-    return 0;
-}
+int createPortRoutes(int port, int family) { return record("createPortRoutes " + num(port) + " " + num(family)); }
+int deletePortRoutes(int port) { return record("deletePortRoutes " + num(port)); }
+int createIPv6Tunnel(int port) { return record("createIPv6Tunnel " + num(port)); }
+int deleteIPv6Tunnel(int port) { return record("deleteIPv6Tunnel " + num(port)); }
 int add_route_v4(u_int32_t dest, u_int32_t mask, u_int32_t gateway, const char *name) {
-    dev.calls.push_back("route4 " + ip4(dest) + "/" + ip4(mask) + " via " + ip4(gateway) +
-                        " dev " + name);
-    return 0;
+    return record("route4 " + ip4(dest) + "/" + ip4(mask) + " via " + ip4(gateway) + " dev " + name);
 }
-int add_route_v6(const unsigned char *dest, int prefix_len, const unsigned char *gateway,
-                 const char *name) {
-    dev.calls.push_back("route6 " + ip6(dest) + "/" + std::to_string(prefix_len) + " via " +
-                        ip6(gateway) + " dev " + name);
-    return 0;
+int add_route_v6(const unsigned char *dest, int prefix_len, const unsigned char *gateway, const char *name) {
+    return record("route6 " + ip6(dest) + "/" + num(prefix_len) + " via " + ip6(gateway) + " dev " + name);
 }
-int pamutil_add_radius_ipv4_routes(const pamutil_string_list *list, const char *name,
-                                   u_int32_t peer) {
-    dev.calls.push_back("radius4 " + std::to_string(pamutil_string_list_count(list)) + " " +
-                        name + " " + ip4(peer));
-    return 0;
+int pamutil_add_radius_ipv4_routes(const pamutil_string_list *list, const char *name, u_int32_t peer) {
+    return record("radius4 " + num(pamutil_string_list_count(list)) + " " + name + " " + ip4(peer));
 }
 int pamutil_add_radius_ipv6_routes(const pamutil_string_list *list, const char *name) {
-    dev.calls.push_back("radius6 " + std::to_string(pamutil_string_list_count(list)) + " " +
-                        name);
-    return 0;
+    return record("radius6 " + num(pamutil_string_list_count(list)) + " " + name);
 }
 
 // ---- PAM -------------------------------------------------------------------

@@ -52,6 +52,8 @@ TEST_F(Acct, SessionCarriesUserClassAndCounters) {
     EXPECT_NE(open->id, auth->id);
     auto env = open->env;
     EXPECT_EQ(env["USER_NAME"], "alice");
+    EXPECT_EQ(env["SERVICE_TYPE"], "2");     // Framed
+    EXPECT_EQ(env["FRAMED_PROTOCOL"], "1");  // PPP
     EXPECT_EQ(env["NAS_PORT"], "5");
     EXPECT_EQ(env["NAS_PORT_TYPE"], "0");
     EXPECT_EQ(env["ACCT_AUTHENTICD"], "2");

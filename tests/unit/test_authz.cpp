@@ -67,21 +67,6 @@ TEST_F(Authz, FramedAddressGrantsClearsAndKeeps) {
     EXPECT_EQ(ds_framed_ip, ip("192.168.0.1"));
 }
 
-TEST_F(Authz, ScalarsChangeOnlyWhenPresent) {
-    maxconnect = 11;
-    apply({"FRAMED_MTU=1492", "FRAMED_COMPRESSION=257", "IDLE_TIMEOUT=300"});
-    EXPECT_EQ(lcp_wantoptions[0].neg_mru, 1);
-    EXPECT_EQ(lcp_wantoptions[0].mru, 1492);
-    EXPECT_EQ(ipcp_wantoptions[0].neg_vj, 1);
-    EXPECT_EQ(idle_time_limit, 300);
-    EXPECT_EQ(maxconnect, 11);
-    apply({"SESSION_TIMEOUT=3600", "FRAMED_COMPRESSION=0"});
-    EXPECT_EQ(lcp_wantoptions[0].mru, 1492);
-    EXPECT_EQ(ipcp_wantoptions[0].neg_vj, 0);
-    EXPECT_EQ(maxconnect, 3600);
-    EXPECT_EQ(idle_time_limit, 300);
-}
-
 // A value the daemon cannot use is ignored with a line naming it, and the
 // daemon's own value stays; the bounds themselves are taken.
 TEST_F(Authz, ScalarsOutsideWhatTheDaemonTakesAreIgnored) {

@@ -81,14 +81,6 @@ TEST_F(Device, LocalUsersNeedAPrivateFile) {
     EXPECT_LT(getuserinfo("alice", record), 0);
 }
 
-TEST_F(Device, HexIsLowerCaseWithoutTerminator) {
-    const unsigned char bytes[] = {0x00, 0xAB, 0x7f};
-    char out[8];
-    std::memset(out, '#', sizeof out);
-    hex_to_asc(bytes, out, 3);
-    EXPECT_EQ(std::string(out, 7), "00ab7f#");
-}
-
 TEST_F(Device, SslSettingsFillTheBlock) {
     unsigned char block[device::kDyndnsSslBlockSize];
     EXPECT_NE(get_dyndns_ssl_config(block), 0);
