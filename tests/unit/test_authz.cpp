@@ -107,6 +107,15 @@ TEST_F(Authz, ScalarsOutsideWhatTheDaemonTakesAreIgnored) {
     }
 }
 
+// Compression is a flag, read as atoi reads it: never refused.
+TEST_F(Authz, CompressionIsAFlag) {
+    for (auto [attr, flag] : {std::pair{"FRAMED_COMPRESSION=abc", 0}, {"FRAMED_COMPRESSION=257", 1}, {"FRAMED_COMPRESSION=0", 0}}) {
+        ipcp_wantoptions[0].neg_vj = !flag;
+        apply({attr});
+        EXPECT_EQ(ipcp_wantoptions[0].neg_vj, flag) << attr;
+    }
+}
+
 // The DNS servers offered to the peer: a unicast IPv4 address is taken; 0,
 // loopback, multicast, the broadcast address or no address at all is
 // ignored with a line, and the daemon's own stays.
