@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "pam/radius/config.h"
+#include "radius/config.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::string error;

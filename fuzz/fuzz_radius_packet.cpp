@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "pam/radius/packet.h"
+#include "radius/packet.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     auto p = radius::decode(data, size);

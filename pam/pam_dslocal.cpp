@@ -22,7 +22,7 @@
 #include "base/log_text.h"
 #include "base/secure_equals.h"
 #include "pam/request.h"
-#include "pam/secret.h"
+#include "base/secret.h"
 #include "platform/device.h"
 #include "platform/pam_env.h"
 

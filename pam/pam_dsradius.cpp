@@ -14,9 +14,9 @@
 #include <string>
 
 #include "base/log_text.h"
-#include "pam/radius/attrs.h"
-#include "pam/radius/client.h"
-#include "pam/secret.h"
+#include "pam/radius_attrs.h"
+#include "radius/client.h"
+#include "base/secret.h"
 #include "platform/pam_env.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "pam/secret.h"
+#include "base/secret.h"
 #include "platform/device.h"
 #include "platform/pam_env.h"
 

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "pam/radius/packet.h"
+#include "radius/packet.h"
 
 namespace radius_test {
 

@@ -2,7 +2,7 @@
 # SPDX-License-Identifier: BSD-3-Clause
 # Rules the whole source tree keeps: every source file names its licence;
 # the PAM environment's keys are spelled only in their contract; the PAM
-# modules include nothing of the plug-in.
+# modules include nothing of the plug-in, the RADIUS client nothing of either.
 set -uo pipefail
 SOURCE=${DSPPP_SOURCE:?DSPPP_SOURCE must name the source directory}
 source "$SOURCE/tests/e2e/assert.sh"
@@ -23,10 +23,12 @@ expect_contains "the Debian copyright file names it" "$(cat docs/copyright)" "Li
 # fuzzers or the benchmark (unit tests, shell tests and documents may).
 keys=$(grep -oE '= "[A-Z][A-Z0-9_]+";' platform/pam_env.h | tr -d '=";' | tr -d ' ')
 expect_eq "the contract's keys are found (the check below is not vacuous)" "$(($(wc -w <<<"$keys") > 20))" "1"
-code=$(grep -E '^(auth|acct|linkup|plugin|pam|device|tools|platform|base|bench|fuzz|tests/pam)/.*\.(cpp|h)$' <<<"$files" |
+code=$(grep -E '^(auth|acct|linkup|plugin|pam|radius|device|tools|platform|base|bench|fuzz|tests/pam)/.*\.(cpp|h)$' <<<"$files" |
        grep -v '^platform/pam_env.h$')
 spelled=$(for k in $keys; do grep -nF "\"$k" $code; done)
 expect_eq "no key is spelled outside platform/pam_env.h" "$spelled" ""
 expect_eq "pam/ includes nothing of the plug-in" \
     "$(grep -nE '#include "(auth|acct|linkup|plugin)/' $(grep '^pam/' <<<"$files"))" ""
+expect_eq "radius/ includes nothing of the plug-in or the PAM modules" \
+    "$(grep -nE '#include "(auth|acct|linkup|plugin|pam)/' $(grep '^radius/' <<<"$files"))" ""
 finish

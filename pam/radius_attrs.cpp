@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: BSD-3-Clause
-#include "pam/radius/attrs.h"
+#include "pam/radius_attrs.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "base/file_trust.h"
-#include "pam/secret.h"
+#include "base/secret.h"
 
 namespace radius {
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "base/unique_fd.h"
-#include "pam/radius/config.h"
+#include "radius/config.h"
 
 namespace radius {
 

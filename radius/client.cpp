@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: BSD-3-Clause
-#include "pam/radius/client.h"
+#include "radius/client.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -15,8 +15,8 @@
 
 #include "base/signals.h"
 #include "base/unique_fd.h"
-#include "pam/radius/hold_down.h"
-#include "pam/radius/tls.h"
+#include "radius/hold_down.h"
+#include "radius/tls.h"
 
 namespace radius {
 

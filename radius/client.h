@@ -11,9 +11,9 @@
 #include <optional>
 #include <vector>
 
-#include "pam/radius/config.h"
-#include "pam/radius/hold_down.h"
-#include "pam/radius/packet.h"
+#include "radius/config.h"
+#include "radius/hold_down.h"
+#include "radius/packet.h"
 
 namespace radius {
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: BSD-3-Clause
-#include "pam/radius/packet.h"
+#include "radius/packet.h"
 
 #include <openssl/crypto.h>
 #include <openssl/err.h>
@@ -11,7 +11,7 @@
 #include <cstring>
 
 #include "base/md5.h"
-#include "pam/secret.h"
+#include "base/secret.h"
 
 namespace radius {
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: BSD-3-Clause
-#include "pam/radius/tls.h"
+#include "radius/tls.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -12,7 +12,7 @@
 #include <cstring>
 #include <memory>
 
-#include "pam/radius/packet.h"
+#include "radius/packet.h"
 
 namespace radius {
 

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: BSD-3-Clause
-#include "pam/radius/config.h"
+#include "radius/config.h"
 
 #include "base/file_trust.h"
 #include "base/line_tokens.h"
 #include "base/unique_fd.h"
-#include "pam/radius/hold_down.h"
-#include "pam/radius/packet.h"
+#include "radius/hold_down.h"
+#include "radius/packet.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

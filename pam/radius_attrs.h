@@ -8,9 +8,9 @@
 #include <optional>
 #include <string>
 
-#include "pam/radius/config.h"
+#include "radius/config.h"
 #include "pam/request.h"
-#include "pam/radius/packet.h"
+#include "radius/packet.h"
 
 namespace radius {
 

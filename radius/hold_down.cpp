@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: BSD-3-Clause
-#include "pam/radius/hold_down.h"
+#include "radius/hold_down.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
