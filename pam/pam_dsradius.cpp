@@ -14,10 +14,11 @@
 #include <string>
 
 #include "base/log_text.h"
-#include "pam/radius_attrs.h"
-#include "radius/client.h"
 #include "base/secret.h"
+#include "pam/radius_attrs.h"
 #include "platform/pam_env.h"
+#include "radius/accounting.h"
+#include "radius/client.h"
 
 namespace {
 
@@ -177,14 +178,14 @@ void put_interim_interval(pam_handle_t *pamh, const pam_request::request &r, con
 int account(const pam_request::request &r, const radius::config &cfg, uint32_t status,
             const std::string &session_id) {
     const std::string &user = r.user;
+    const radius::accounting_event event{status, session_id, radius::event_time_now()};
     auto build = [&](const radius::server &s, const sockaddr_storage &local, uint8_t id,
                      unsigned delay) -> std::optional<radius::request_bytes> {
         radius::packet p;
         p.code = radius::accounting_request;
         p.identifier = id;
         if (!radius::add_user_attributes(r, cfg, local, p)) return std::nullopt;
-        p.add_u32(radius::acct_status_type, status);
-        p.add(radius::acct_session_id, session_id);
+        radius::add_accounting_event(event, delay, p);
         if (r.acct_authentic) p.add_u32(radius::acct_authentic, *r.acct_authentic);
         radius::add_classes(r, p);
         if (status != radius::kAcctStart) {
@@ -200,7 +201,6 @@ int account(const pam_request::request &r, const radius::config &cfg, uint32_t s
         }
         if (status == radius::kAcctStop && r.terminate_cause)
             p.add_u32(radius::acct_terminate_cause, *r.terminate_cause);
-        p.add_u32(radius::acct_delay_time, delay);
         auto bytes = radius::encode_accounting_request(p, s.secret);
         if (!bytes) return std::nullopt;
         return radius::request_bytes{std::move(*bytes), p.auth};

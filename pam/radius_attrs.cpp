@@ -11,6 +11,7 @@
 #include "base/log_text.h"
 #include "platform/device.h"
 #include "platform/pam_env.h"
+#include "radius/nas.h"
 
 namespace radius {
 
@@ -52,20 +53,7 @@ bool user_name_fits(const std::string &user) {
 bool add_user_attributes(const pam_request::request &r, const config &c, const sockaddr_storage &local, packet &p) {
     if (!user_name_fits(r.user)) return false;
     p.add(user_name, r.user);
-    if (!c.nas_identifier.empty()) p.add(nas_identifier, c.nas_identifier);
-    if (c.nas_ip) p.add(nas_ip_address, std::string(reinterpret_cast<const char *>(&*c.nas_ip), base::kIpv4Size));
-    if (c.nas_ipv6)
-        p.add(nas_ipv6_address, std::string(reinterpret_cast<const char *>(&*c.nas_ipv6), base::kIpv6Size));
-    // RFC 2865 section 5.4: a request names its NAS; the source address will do.
-    if (c.nas_identifier.empty() && !c.nas_ip && !c.nas_ipv6) {
-        if (local.ss_family == AF_INET) {
-            const auto &a = reinterpret_cast<const sockaddr_in &>(local).sin_addr;
-            p.add(nas_ip_address, std::string(reinterpret_cast<const char *>(&a), base::kIpv4Size));
-        } else if (local.ss_family == AF_INET6) {
-            const auto &a = reinterpret_cast<const sockaddr_in6 &>(local).sin6_addr;
-            p.add(nas_ipv6_address, std::string(reinterpret_cast<const char *>(&a), base::kIpv6Size));
-        }
-    }
+    add_nas_identity(c, local, p);
     struct numeric { const std::optional<uint32_t> &value; uint8_t type; };
     for (numeric n : {numeric{r.nas_port, nas_port}, numeric{r.nas_port_type, nas_port_type},
                       numeric{r.service_type, service_type}, numeric{r.framed_protocol, framed_protocol}})

@@ -16,6 +16,7 @@
 #include "base/signals.h"
 #include "base/unique_fd.h"
 #include "radius/hold_down.h"
+#include "radius/log_name.h"
 #include "radius/tls.h"
 
 namespace radius {
@@ -116,12 +117,12 @@ private:
             bool was_dead = std::find(dead.begin(), dead.end(), key) != dead.end();
             if (answered_by_ == si) {
                 if (!was_dead) continue;
-                syslog(LOG_NOTICE, "pam_dsradius: server %s answered again; no longer skipped",
+                syslog(LOG_NOTICE, "%s: server %s answered again; no longer skipped", log_name,
                        describe_server(key).c_str());
                 changes.push_back({key, false, 0});
             } else if (failed_[si]) {
                 if (!was_dead)
-                    syslog(LOG_WARNING, "pam_dsradius: server %s did not answer; skipped for %u s",
+                    syslog(LOG_WARNING, "%s: server %s did not answer; skipped for %u s", log_name,
                            describe_server(key).c_str(), c_.hold_down_s);
                 changes.push_back({key, true, now + c_.hold_down_s});
             }
@@ -171,7 +172,7 @@ private:
         sockaddr_storage local{};
         int fd = connect_udp(s, kind_, local);
         if (fd == kNoSocket) {
-            syslog(LOG_ERR, "pam_dsradius: cannot reach server %s: %m", s.address.c_str());
+            syslog(LOG_ERR, "%s: cannot reach server %s: %m", log_name, s.address.c_str());
             failed_[si] = true;
             return;
         }
@@ -188,7 +189,7 @@ private:
             }
             sent_ = clock::now();
             if (::send(fd, request->bytes.data(), request->bytes.size(), 0) < 0) {
-                syslog(LOG_ERR, "pam_dsradius: send to %s: %m", s.address.c_str());
+                syslog(LOG_ERR, "%s: send to %s: %m", log_name, s.address.c_str());
                 break;
             }
             auto own = sent_ + std::chrono::milliseconds(s.timeout_ms);
@@ -199,8 +200,8 @@ private:
             refused = end == wait_end::refused;
         }
         if (refused)
-            syslog(LOG_WARNING, "pam_dsradius: server %s refused the request (port closed)", s.address.c_str());
-        syslog(LOG_WARNING, "pam_dsradius: no valid answer from server %s", s.address.c_str());
+            syslog(LOG_WARNING, "%s: server %s refused the request (port closed)", log_name, s.address.c_str());
+        syslog(LOG_WARNING, "%s: no valid answer from server %s", log_name, s.address.c_str());
         failed_[si] = true;
     }
 
@@ -211,10 +212,10 @@ private:
             std::string why;
             tls_end end = tls_attempt(si, build, why);
             if (result_ || end == tls_end::cut_short) return;
-            syslog(LOG_WARNING, "pam_dsradius: TLS server %s: %s", s.address.c_str(), why.c_str());
+            syslog(LOG_WARNING, "%s: TLS server %s: %s", log_name, s.address.c_str(), why.c_str());
             if (end == tls_end::failed_for_good) break;
         }
-        syslog(LOG_WARNING, "pam_dsradius: no valid answer from server %s", s.address.c_str());
+        syslog(LOG_WARNING, "%s: no valid answer from server %s", log_name, s.address.c_str());
         failed_[si] = true;
     }
 
@@ -320,18 +321,18 @@ private:
             }
             if (verdict != reply_check::ok) continue;
             if (!expected_code(kind_, decoded.code)) {
-                syslog(LOG_WARNING, "pam_dsradius: ignoring unexpected reply from %s", s.address.c_str());
+                syslog(LOG_WARNING, "%s: ignoring unexpected reply from %s", log_name, s.address.c_str());
                 return;
             }
             auto us = std::chrono::duration_cast<std::chrono::microseconds>(clock::now() - sent_);
-            syslog(LOG_DEBUG, "pam_dsradius: %s answered by %s in %lld us", kind_name(kind_), s.address.c_str(),
+            syslog(LOG_DEBUG, "%s: %s answered by %s in %lld us", log_name, kind_name(kind_), s.address.c_str(),
                    static_cast<long long>(us.count()));
             result_ = exchange_result{outcome::answered, std::move(decoded)};
             answered_by_ = si;
             return;
         }
         if (size < kHeaderSize) verdict = reply_check::malformed;
-        syslog(LOG_WARNING, "pam_dsradius: ignoring %s reply from %s", describe(verdict), s.address.c_str());
+        syslog(LOG_WARNING, "%s: ignoring %s reply from %s", log_name, describe(verdict), s.address.c_str());
     }
 
     const config &c_;

@@ -5,6 +5,7 @@
 #include "base/line_tokens.h"
 #include "base/unique_fd.h"
 #include "radius/hold_down.h"
+#include "radius/log_name.h"
 #include "radius/packet.h"
 
 #include <arpa/inet.h>
@@ -115,7 +116,7 @@ std::optional<secret::string> read_secret(const std::string &path, std::string &
         return std::nullopt;
     }
     if (text.size() < kRecommendedSecret)
-        syslog(LOG_WARNING, "pam_dsradius: the secret in %s is %zu bytes; RFC 2865 recommends at least %zu",
+        syslog(LOG_WARNING, "%s: the secret in %s is %zu bytes; RFC 2865 recommends at least %zu", log_name,
                path.c_str(), text.size(), kRecommendedSecret);
     return secret::string(text);
 }

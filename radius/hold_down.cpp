@@ -18,6 +18,7 @@
 #include "base/file_trust.h"
 #include "base/line_tokens.h"
 #include "base/unique_fd.h"
+#include "radius/log_name.h"
 
 namespace radius {
 
@@ -41,7 +42,7 @@ bool warned_unusable = false;
 void unusable(const std::string &dir, const char *why) {
     if (warned_unusable) return;
     warned_unusable = true;
-    syslog(LOG_WARNING, "pam_dsradius: %s %s; failover is not remembered across transactions", dir.c_str(), why);
+    syslog(LOG_WARNING, "%s: %s %s; failover is not remembered across transactions", log_name, dir.c_str(), why);
 }
 
 // Returns whether `dir` is (made) a directory of root's that nobody else may change.
@@ -183,12 +184,12 @@ bool record_changes(const std::string &dir, const std::vector<server_change> &ch
     if (changes.empty() || !usable_dir(dir)) return false;
     base::unique_fd lock = lock_state(dir);
     if (!lock) {
-        syslog(LOG_WARNING, "pam_dsradius: the server state in %s is busy; not recorded this time", dir.c_str());
+        syslog(LOG_WARNING, "%s: the server state in %s is busy; not recorded this time", log_name, dir.c_str());
         return false;
     }
     bool damaged = false;
     std::vector<entry> entries = read_state(dir, damaged);
-    if (damaged) syslog(LOG_WARNING, "pam_dsradius: the server state in %s was damaged or not ours; replaced", dir.c_str());
+    if (damaged) syslog(LOG_WARNING, "%s: the server state in %s was damaged or not ours; replaced", log_name, dir.c_str());
     std::vector<entry> kept;
     for (const entry &e : entries) {
         bool changed = false;
@@ -198,7 +199,7 @@ bool record_changes(const std::string &dir, const std::vector<server_change> &ch
     for (const server_change &c : changes)
         if (c.dead) kept.push_back({c.key, c.until});
     if (!write_state(dir, kept)) {
-        syslog(LOG_ERR, "pam_dsradius: cannot write the server state in %s: %m", dir.c_str());
+        syslog(LOG_ERR, "%s: cannot write the server state in %s: %m", log_name, dir.c_str());
         return false;
     }
     return true;

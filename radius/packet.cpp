@@ -12,6 +12,7 @@
 
 #include "base/md5.h"
 #include "base/secret.h"
+#include "radius/log_name.h"
 
 namespace radius {
 
@@ -38,7 +39,7 @@ void crypto_failed(const char *step) {
     char reason[kErrorText] = "no reason given";
     if (unsigned long e = ERR_get_error()) ERR_error_string_n(e, reason, sizeof reason);
     ERR_clear_error();
-    syslog(LOG_ERR, "pam_dsradius: %s failed (%s); no request is sent and no reply trusted", step,
+    syslog(LOG_ERR, "%s: %s failed (%s); no request is sent and no reply trusted", log_name, step,
            reason);
 }
 
@@ -55,7 +56,7 @@ std::optional<std::vector<uint8_t>> serialize(const packet &p) {
         out.insert(out.end(), a.value.begin(), a.value.end());
     }
     if (out.size() > kMaxPacket) {
-        syslog(LOG_ERR, "pam_dsradius: request of %zu bytes exceeds the %zu a packet may have; not sent",
+        syslog(LOG_ERR, "%s: request of %zu bytes exceeds the %zu a packet may have; not sent", log_name,
                out.size(), kMaxPacket);
         return std::nullopt;
     }

@@ -31,7 +31,7 @@ inline constexpr std::size_t kAuthOffset = 4;
 
 enum code : uint8_t {
     access_request = 1, access_accept = 2, access_reject = 3, accounting_request = 4,
-    accounting_response = 5, access_challenge = 11,
+    accounting_response = 5, access_challenge = 11, status_server = 12,
 };
 
 enum attr : uint8_t {
@@ -43,6 +43,7 @@ enum attr : uint8_t {
     acct_status_type = 40, acct_delay_time = 41, acct_input_octets = 42, acct_output_octets = 43,
     acct_session_id = 44, acct_authentic = 45, acct_session_time = 46, acct_input_packets = 47,
     acct_output_packets = 48, acct_terminate_cause = 49, acct_input_gigawords = 52, acct_output_gigawords = 53,
+    event_timestamp = 55,
     chap_challenge = 60, nas_port_type = 61, acct_interim_interval = 85,
     message_authenticator = 80, nas_port_id = 87, nas_ipv6_address = 95, framed_interface_id = 96,
     framed_ipv6_route = 99,
@@ -57,6 +58,8 @@ inline constexpr uint32_t kServiceCallbackFramed = 4;
 inline constexpr uint32_t kAcctStart = 1;
 inline constexpr uint32_t kAcctStop = 2;
 inline constexpr uint32_t kAcctInterimUpdate = 3;
+inline constexpr uint32_t kAcctOn = 7;
+inline constexpr uint32_t kAcctOff = 8;
 
 using authenticator = base::md5_digest;
 

@@ -115,6 +115,13 @@ server_line $port 'timeout 1 retries 0' >$S/dsradius.conf
 out=$(sim --port 0 --user alice --password apw)
 expect_eq "without a configured identity the source address is NAS-IP-Address" \
     "$(cut -d' ' -f3 $S/nas.log | sort -u)" "nas=127.0.0.1"
+# With a NAS-Identifier alone, too: every request of the device, sessions
+# and Accounting-On alike, names the same address (servers key on it).
+: >$S/nas.log
+{ server_line $port 'timeout 1 retries 0'; echo "nas-identifier dsppp-test"; } >$S/dsradius.conf
+out=$(sim --port 0 --user alice --password apw)
+expect_eq "with only nas-identifier the source address is NAS-IP-Address too" \
+    "$(cut -d' ' -f3 $S/nas.log | sort -u)" "nas=127.0.0.1"
 : >$S/nas.log
 out=$("$DRIVE" $S/pam.d login "$(printf 'u%.0s' $(seq 254))" --log --env USER_PASSWORD=x authenticate open)
 expect_contains "a 254-byte user name is refused" "$out" "authenticate 7"

@@ -23,6 +23,7 @@
 #include <string>
 
 #include "platform/pam_env.h"
+#include "radius/accounting.h"
 #include "base/signals.h"
 #include "base/unique_fd.h"
 #include "pam/radius_attrs.h"
@@ -317,10 +318,11 @@ TEST(RadiusPacket, FailedRandomnessHasNoFallback) {
     EXPECT_TRUE(radius::random_bytes(bytes, sizeof bytes));
 }
 
-// An accounting try differs from the one before (Acct-Delay-Time), so it
-// must not reuse an identifier (RFC 5080 section 2.2.1), however the random
-// bytes fall.
-TEST(RadiusExchange, AccountingTriesNeverShareAnIdentifier) {
+// An accounting try differs from the one before (Acct-Delay-Time counts
+// from the event), so it must not reuse an identifier (RFC 5080 section
+// 2.2.1), however the random bytes fall; its Event-Timestamp stays the
+// event's, though the tries span more than a second.
+TEST(RadiusExchange, AccountingTriesKeepTheirEventAndNeverShareAnIdentifier) {
     int quiet = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);  // takes requests, answers none
     sockaddr_in at{};
     at.sin_family = AF_INET;
@@ -333,12 +335,28 @@ TEST(RadiusExchange, AccountingTriesNeverShareAnIdentifier) {
     radius::server &s = c.servers.emplace_back();
     s.address = "127.0.0.1";
     s.acct_port = ntohs(at.sin_port);
-    s.timeout_ms = 20;
+    s.timeout_ms = 400;
     s.retries = 3;
+    const radius::accounting_event event{radius::kAcctStop, "0123", radius::event_time_now() - 5};
     std::vector<uint8_t> identifiers;
-    auto build = [&](const radius::server &, const sockaddr_storage &, uint8_t id, unsigned) {
+    std::vector<uint32_t> stamps, delays;
+    auto u32 = [](const std::optional<std::string> &v) {
+        uint32_t n = 0;
+        for (unsigned char b : v.value_or("")) n = n << 8 | b;
+        return n;
+    };
+    auto build = [&](const radius::server &, const sockaddr_storage &, uint8_t id,
+                     unsigned delay) -> std::optional<radius::request_bytes> {
+        radius::packet p;
+        p.code = radius::accounting_request;
+        p.identifier = id;
+        radius::add_accounting_event(event, delay, p);
         identifiers.push_back(id);
-        return std::optional<radius::request_bytes>(radius::request_bytes{{4, id, 0, 20}, {}});
+        stamps.push_back(u32(p.first(radius::event_timestamp)));
+        delays.push_back(u32(p.first(radius::acct_delay_time)));
+        auto bytes = radius::encode_accounting_request(p, "k");
+        if (!bytes) return std::nullopt;
+        return radius::request_bytes{std::move(*bytes), p.auth};
     };
     failing_call = "constant RAND_bytes";
     auto result = radius::exchange(c, radius::service::accounting, build);
@@ -347,6 +365,9 @@ TEST(RadiusExchange, AccountingTriesNeverShareAnIdentifier) {
     EXPECT_EQ(result.how, radius::outcome::no_answer);
     EXPECT_EQ(identifiers.size(), 4u);
     EXPECT_EQ(std::set<uint8_t>(identifiers.begin(), identifiers.end()).size(), 4u);
+    EXPECT_EQ(stamps, std::vector<uint32_t>(4, event.when));
+    EXPECT_GE(delays.front(), 5u);                // the event was 5 s before the first try
+    EXPECT_GE(delays.back(), delays.front() + 1);  // the last try is 1.2 s after the first
 }
 
 // A TLS server may close before we write: the write must fail with EPIPE,
