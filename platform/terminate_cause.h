@@ -35,7 +35,9 @@ inline constexpr int kLostCarrier = 2;
 inline constexpr int kIdleTimeout = 4;
 inline constexpr int kSessionTimeout = 5;
 inline constexpr int kAdminReset = 6;
+inline constexpr int kAdminReboot = 7;
 inline constexpr int kNasError = 9;
+inline constexpr int kNasReboot = 11;
 
 // What IP-down sees of the daemon.
 struct link_end {

@@ -327,7 +327,7 @@ private:
             auto us = std::chrono::duration_cast<std::chrono::microseconds>(clock::now() - sent_);
             syslog(LOG_DEBUG, "%s: %s answered by %s in %lld us", log_name, kind_name(kind_), s.address.c_str(),
                    static_cast<long long>(us.count()));
-            result_ = exchange_result{outcome::answered, std::move(decoded)};
+            result_ = exchange_result{outcome::answered, std::move(decoded), si};
             answered_by_ = si;
             return;
         }

@@ -40,6 +40,7 @@ enum class outcome {
 struct exchange_result {
     outcome how = outcome::no_answer;
     packet reply;
+    std::size_t server = SIZE_MAX;  // the configured server that answered
 };
 
 // Returns the servers for `kind` that no process marked dead, in order.

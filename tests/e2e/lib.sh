@@ -24,6 +24,7 @@ MODULE=${DSTEST_MODULE:-$BUILD/tests/pam_dstest.so}
 SIM=$BUILD/tools/pppd-sim
 PLUGIN=$BUILD/plugin/dsppp.so
 DSCONF=$BUILD/tools/dsconf
+DSACCT=$BUILD/tools/dsacct
 PAM_DRIVE=$BUILD/tests/pam-drive
 RADIUS_FAKE=$BUILD/tests/radius-fake
 TARGET_CC=${DSPPP_TARGET_CC:-cc}
@@ -71,7 +72,7 @@ STUB
     # small wrappers, so every script runs unchanged.
     if [ -n "${DSPPP_EMULATOR:-}" ]; then
         local name
-        for name in SIM DSCONF PAM_DRIVE RADIUS_FAKE; do
+        for name in SIM DSCONF DSACCT PAM_DRIVE RADIUS_FAKE; do
             printf '#!/bin/sh\nexec %s %s "$@"\n' "$DSPPP_EMULATOR" "${!name}" >$S/bin/target-${name,,}
             chmod +x $S/bin/target-${name,,}
             printf -v $name '%s' $S/bin/target-${name,,}

@@ -37,6 +37,38 @@ expect_contains "...and the Class" "$stop" "Class = 0x0a0b"
 printf '%s\n' "$(record alice Start)" "" "$(record alice Interim-Update)" "" "$stop" |
     grep -E '^\S|Status-Type|Session-Id|Octets|Gigawords|Terminate|Session-Time' | sed 's/^/# /'
 
+# What operators look at: FreeRADIUS's SQL accounting (radacct), its times
+# from Event-Timestamp. The session above: one closed row, with its cause
+# and the octets past 4 GiB (gigawords << 32 | octets).
+columns="callingstationid, acctstoptime IS NULL, acctsessiontime, acctinputoctets, acctoutputoctets, acctterminatecause"
+expect_eq "radacct: the Stop closed the row, with the cause and the octets past 4 GiB" \
+    "$(radacct "SELECT $columns FROM radacct WHERE username = 'alice'")" " 0 150 4794967296 2000 Idle-Timeout"
+expect_eq "...its times are the events' (Event-Timestamp)" \
+    "$(radacct "SELECT acctstarttime IS NOT NULL AND acctstoptime >= acctstarttime FROM radacct WHERE username = 'alice'")" "1"
+# A daemon killed with SIGKILL after an Interim-Update (no Stop can come):
+# its row stays open, with the caller's number and the update's counters,
+# until the device's `dsacct on` at boot closes it.
+sim --port 0 --user carol --password cpw --remote-number 5550100 --up-for 70 --counters-at 50:3000:4000 \
+    --while-up "sqlite3 -separator ' ' $R/sql/radacct.db \"SELECT $columns FROM radacct WHERE username = 'carol'\" >$S/row; kill -9 \$PPID" >/dev/null
+open_row=$(radacct "SELECT $columns FROM radacct WHERE username = 'carol'")
+expect_eq "radacct: after Start and an Interim-Update, one open row with the caller's number and counters" \
+    "$(cat $S/row)" "5550100 1 60 3000 4000 "
+expect_eq "...still open after the daemon was killed" "$open_row" "5550100 1 60 3000 4000 "
+out=$("$DSACCT" -c $S/dsradius.conf on 2>&1)
+expect_eq "dsacct on: acknowledged" "$?" "0"
+expect_contains "...and said so" "$out" "Accounting-On acknowledged by 127.0.0.1"
+closed_row=$(radacct "SELECT $columns FROM radacct WHERE username = 'carol'")
+# (FreeRADIUS takes its session time from the Accounting-On's Event-Timestamp
+# less the start's: the same wall-clock second here, on a virtual clock.)
+expect_eq "...and the killed daemon's row is closed, the cause NAS-Reboot" "$closed_row" "5550100 0 0 3000 4000 NAS-Reboot"
+printf '# radacct, killed session: %s\n#   after dsacct on:        %s\n' "$open_row" "$closed_row"
+sleep 0.2
+on=$(detail | awk -v RS= '/Accounting-On/')
+expect_contains "Accounting-On in the detail file, with its Event-Timestamp" "$on" "Event-Timestamp = "
+expect_contains "...and the NAS's address, as the sessions' records have it" "$on" "NAS-IP-Address = 127.0.0.1"
+out=$("$DSACCT" -c $S/dsradius.conf off 2>&1)
+expect_eq "dsacct off: acknowledged" "$?:$(detail | grep -c 'Acct-Status-Type = Accounting-Off')" "0:1"
+
 # Which interval: ours over the Access-Accept's, at least 60 s.
 while IFS='|' read -r what user password setting updates; do
     conf "$setting"

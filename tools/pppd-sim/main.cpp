@@ -359,17 +359,17 @@ bool run_link() {
     }
     for (int i = 0; i < opts.rechallenges; ++i)
         if (opts.auth == "chap") chap_round(2 + i);
+    if (opts.up_for > 0) {
+        sim_advance_clock(opts.up_for);
+        emit({{"event", "up-for"}, {"seconds", opts.up_for}, {"clock", sim_clock()},
+              {"timers_fired", sim.timers_fired}, {"longest_timer_ms", sim.longest_timer_us / 1000}});
+    }
     if (!opts.while_up.empty()) {
         std::fflush(stdout);
         int status = children_run_shell(opts.while_up);
         emit({{"event", "while-up"}, {"status", status}});
     }
     emit_reaped();
-    if (opts.up_for > 0) {
-        sim_advance_clock(opts.up_for);
-        emit({{"event", "up-for"}, {"seconds", opts.up_for}, {"clock", sim_clock()},
-              {"timers_fired", sim.timers_fired}, {"longest_timer_ms", sim.longest_timer_us / 1000}});
-    }
     for (int i = 0; i < opts.ip_down_count; ++i) ip_down(*ending_named(opts.end));
     end_link();
     return true;
@@ -404,7 +404,7 @@ void usage(std::FILE *out) {
         "  --bytes-in N --bytes-out N --pkts-in N --pkts-out N --connect-time S\n"
         "                           counters the daemon reports at IP-down\n"
         "  --tun                    hold a tun device named like the interface while up\n"
-        "  --while-up CMD           run a shell command while the link is up\n"
+        "  --while-up CMD           run a shell command while the link is up (after --up-for)\n"
         "  --reap                   reap every child as soon as it exits, as the daemon\n"
         "                           does while it has children of its own\n"
         "  --json                   one JSON object per event\n"

@@ -10,6 +10,7 @@ SECRET=s3cret-for-tests
 AUTH_PORT=18121
 ACCT_PORT=18131
 R=$S/radius
+FR_SQL=/etc/freeradius/3.0/mods-config/sql/main/sqlite  # FreeRADIUS's schema and queries
 
 # wait_udp PORT: returns once something listens on the UDP port (or gives up).
 wait_udp() {
@@ -38,9 +39,10 @@ PAM
 
 # start_freeradius USERS-FILE-TEXT
 start_freeradius() {
-    mkdir -p $R/log $R/acct $R/run
+    mkdir -p $R/log $R/acct $R/run $R/sql
+    sqlite3 $R/sql/radacct.db <$FR_SQL/schema.sql || return 1
     sed -e "s#@DIR@#$R#g; s#@SECRET@#$SECRET#; s#@AUTH_PORT@#$AUTH_PORT#; s#@ACCT_PORT@#$ACCT_PORT#" \
-        "$SOURCE/tests/e2e/radius/radiusd.conf.in" >$R/radiusd.conf
+        -e "s#@SQL_QUERIES@#$FR_SQL/queries.conf#" "$SOURCE/tests/e2e/radius/radiusd.conf.in" >$R/radiusd.conf
     printf '%s\n' "$1" >$R/users
     freeradius -f -d $R -l $R/log/radius.log &
     if ! wait_udp $ACCT_PORT; then
@@ -95,4 +97,6 @@ module_conf() {
 # The accounting records FreeRADIUS wrote, one paragraph each; and the
 # Access-Requests it received.
 detail() { cat $R/acct/detail 2>/dev/null; }
+# radacct SQL: what FreeRADIUS's SQL accounting holds, one row per line.
+radacct() { sqlite3 -separator ' ' $R/sql/radacct.db "$1"; }
 auth_detail() { cat $R/acct/auth-detail 2>/dev/null; }
