@@ -121,6 +121,23 @@ if ! grep -q 'Acct-Input-Octets = 3000000000' <<<"$records" || ! grep -q 'Callin
     echo "!!! FreeRADIUS recorded no stop with the link's counters, or no caller's number" >&2
     DEMO_FAILURES=$((DEMO_FAILURES + 1))
 fi
+echo "--- The same sessions in FreeRADIUS's SQL accounting (radacct), as an operator's database shows them:"
+show_radacct() {
+    sqlite3 -header -column $R/sql/radacct.db "SELECT username, callingstationid AS caller,
+        time(acctstarttime, 'unixepoch') AS started, time(acctstoptime, 'unixepoch') AS stopped,
+        acctinputoctets AS octets_in, acctterminatecause AS cause FROM radacct ORDER BY radacctid"
+}
+show_radacct
+echo "--- A daemon killed (SIGKILL) during bob's call leaves his row open:"
+sim --port 0 --user bob --password bob-pw --remote-number 5550199 --while-up 'kill -9 $PPID' >/dev/null 2>&1
+show_radacct | grep -E '^username|^bob'
+echo "--- The device starts again: dsacct on (Accounting-On) closes it:"
+"$DSACCT" -c $S/dsradius.conf on 2>&1
+show_radacct | grep -E '^username|^bob'
+if [ "$(radacct "SELECT acctterminatecause FROM radacct WHERE username = 'bob' AND callingstationid = '5550199'")" != NAS-Reboot ]; then
+    echo "!!! dsacct on did not close the killed daemon's session" >&2
+    DEMO_FAILURES=$((DEMO_FAILURES + 1))
+fi
 kill $(jobs -p) 2>/dev/null
 echo
 if [ "$DEMO_FAILURES" -ne 0 ]; then
