@@ -19,6 +19,7 @@
 #include "platform/pam_env.h"
 #include "radius/accounting.h"
 #include "radius/client.h"
+#include "radius/probe.h"
 
 namespace {
 
@@ -251,10 +252,12 @@ DS_PAM_ENTRY int pam_sm_setcred(pam_handle_t *pamh, int flags, int argc, const c
         one.servers = {cfg->servers[alive.front()]};
         one.servers.front().retries = 0;
         one.total_timeout_ms = one.servers.front().timeout_ms;
-        return account(pam_request::read(pamh), one, radius::kAcctInterimUpdate,
-                       *static_cast<const std::string *>(data)) == PAM_SUCCESS
-                   ? PAM_SUCCESS
-                   : PAM_CRED_UNAVAIL;
+        // The servers the tick skips are probed as any transaction's are.
+        radius::probe_run probes = radius::start_probes(*cfg, radius::service::accounting);
+        int rc = account(pam_request::read(pamh), one, radius::kAcctInterimUpdate,
+                         *static_cast<const std::string *>(data));
+        radius::finish_probes(*cfg, probes);
+        return rc == PAM_SUCCESS ? PAM_SUCCESS : PAM_CRED_UNAVAIL;
     } catch (...) {
         return PAM_BUF_ERR;
     }

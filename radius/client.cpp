@@ -17,6 +17,7 @@
 #include "base/unique_fd.h"
 #include "radius/hold_down.h"
 #include "radius/log_name.h"
+#include "radius/probe.h"
 #include "radius/tls.h"
 
 namespace radius {
@@ -33,8 +34,8 @@ struct sent_try {
     authenticator auth;
 };
 
-// Returns a UDP socket connected to the server's port for `kind`, with its
-// own address in `local`, or kNoSocket.
+}  // namespace
+
 int connect_udp(const server &s, service kind, sockaddr_storage &local) {
     unsigned port = kind == service::authentication ? s.auth_port : s.acct_port;
     sockaddr_storage addr{};
@@ -53,6 +54,20 @@ int connect_udp(const server &s, service kind, sockaddr_storage &local) {
     return fd;
 }
 
+server_key key_of(const server &s, service kind) {
+    bool tls = s.via == transport::tls;
+    return {tls ? "tls" : "udp", s.address, kind == service::authentication || tls ? s.auth_port : s.acct_port};
+}
+
+mark_rules rules_of(const config &c, service kind) {
+    mark_rules rules{c.hold_down_s, {}};
+    for (const server &s : c.servers)
+        if (s.status_server) rules.sticky.push_back(key_of(s, kind));
+    return rules;
+}
+
+namespace {
+
 bool expected_code(service kind, uint8_t code) {
     if (kind == service::accounting) return code == accounting_response;
     return code == access_accept || code == access_reject || code == access_challenge;
@@ -60,11 +75,6 @@ bool expected_code(service kind, uint8_t code) {
 
 const char *kind_name(service kind) {
     return kind == service::authentication ? "authentication" : "accounting";
-}
-
-server_key key_of(const server &s, service kind) {
-    bool tls = s.via == transport::tls;
-    return {tls ? "tls" : "udp", s.address, kind == service::authentication || tls ? s.auth_port : s.acct_port};
 }
 
 // Returns the servers of `c` for `kind` that `dead` does not name, in order.
@@ -90,7 +100,9 @@ public:
         overall_ = start_ + std::chrono::milliseconds(c_.total_timeout_ms);
         std::vector<server_key> dead;
         int64_t now = state_now();
-        if (c_.hold_down_s > 0) dead = dead_servers(kStateDir, now, c_.hold_down_s);
+        const mark_rules rules = rules_of(c_, kind_);
+        if (c_.hold_down_s > 0) dead = dead_servers(kStateDir, now, rules);
+        probe_run probes = start_probes(c_, kind_, dead, now);
         for (std::size_t si : servers_to_ask(dead, c_, kind_)) {
             if (c_.servers[si].via == transport::tls)
                 try_tls(si, build);
@@ -99,7 +111,8 @@ public:
             if (result_) break;
             if (clock::now() >= overall_) break;
         }
-        if (c_.hold_down_s > 0 && (!result_ || result_->how == outcome::answered)) remember(dead, now);
+        if (c_.hold_down_s > 0 && (!result_ || result_->how == outcome::answered)) remember(dead, now, rules);
+        finish_probes(c_, probes);
         return result_ ? *result_ : exchange_result{};
     }
 
@@ -110,7 +123,7 @@ private:
     // clears the one that answered; logs only what changes. A server whose
     // tries another server's answer or the overall deadline cut short is
     // left as it was.
-    void remember(const std::vector<server_key> &dead, int64_t now) {
+    void remember(const std::vector<server_key> &dead, int64_t now, const mark_rules &rules) {
         std::vector<server_change> changes;
         for (std::size_t si = 0; si < c_.servers.size(); ++si) {
             server_key key = key_of(c_.servers[si], kind_);
@@ -127,7 +140,7 @@ private:
                 changes.push_back({key, true, now + c_.hold_down_s});
             }
         }
-        record_changes(kStateDir, changes, now, c_.hold_down_s);
+        record_changes(kStateDir, changes, now, rules);
     }
 
     exchange_result failed() {
@@ -353,7 +366,7 @@ private:
 
 std::vector<std::size_t> unmarked_servers(const config &c, service kind) {
     std::vector<server_key> dead;
-    if (c.hold_down_s > 0) dead = dead_servers(kStateDir, state_now(), c.hold_down_s);
+    if (c.hold_down_s > 0) dead = dead_servers(kStateDir, state_now(), rules_of(c, kind));
     return not_in(dead, c, kind);
 }
 

@@ -43,6 +43,19 @@ struct exchange_result {
     std::size_t server = SIZE_MAX;  // the configured server that answered
 };
 
+// Returns the failover memory's name for server `s` serving `kind`: its
+// transport, address and the port of that service.
+server_key key_of(const server &s, service kind);
+
+// Returns how the failover memory is read for `kind`: the hold-down, and the
+// servers probed with Status-Server, whose marks end only by an answer.
+mark_rules rules_of(const config &c, service kind);
+
+// Returns a UDP socket connected to the server's port for `kind` (so that
+// only datagrams from that address and port arrive), with its own address in
+// `local`, or -1 (errno set).
+int connect_udp(const server &s, service kind, sockaddr_storage &local);
+
 // Returns the servers for `kind` that no process marked dead, in order.
 std::vector<std::size_t> unmarked_servers(const config &c, service kind);
 

@@ -149,6 +149,11 @@ std::optional<config> parse_config(std::string_view text, std::string &error) {
             bool tls = s.via == transport::tls;
             std::string secret_file, key_file;
             for (std::size_t i = first_option; i < w.size(); i += 2) {
+                if (w[i] == "status-server") {  // the one option without a value
+                    s.status_server = true;
+                    --i;
+                    continue;
+                }
                 if (i + 1 >= w.size()) return fail("missing value after " + quoted(w[i]));
                 const std::string &v = w[i + 1];
                 bool ok = true;
@@ -214,6 +219,9 @@ std::optional<config> parse_config(std::string_view text, std::string &error) {
         } else if (key == "interim-interval" && w.size() == 2) {
             if (!parse_unsigned(w[1], c.interim_interval_s, kMaxInterimInterval) || c.interim_interval_s == 0)
                 return fail("bad interim-interval " + quoted(w[1]));
+        } else if (key == "status-interval" && w.size() == 2) {
+            if (!parse_unsigned(w[1], c.status_interval_s, kMaxStatusInterval) || c.status_interval_s == 0)
+                return fail("bad status-interval " + quoted(w[1]));
         } else if (key == "total-timeout" && w.size() == 2) {
             if (!parse_seconds_ms(w[1], c.total_timeout_ms)) return fail("bad total-timeout " + quoted(w[1]));
         } else {

@@ -46,6 +46,8 @@ inline constexpr const char *kTlsSecret = "radsec";
 inline constexpr unsigned kDefaultTlsPort = 2083;
 inline constexpr unsigned kDefaultHoldDown = 30;  // seconds a silent server is skipped
 inline constexpr unsigned kMaxInterimInterval = 86400;
+inline constexpr unsigned kDefaultStatusInterval = 10;  // seconds between probes of one server
+inline constexpr unsigned kMaxStatusInterval = 3600;
 inline constexpr std::size_t kMaxKeyFile = 64 * 1024;
 inline constexpr std::size_t kMaxCertFile = 1024 * 1024;  // room for a system CA bundle
 inline constexpr std::size_t kMaxConfigFile = 64 * 1024;
@@ -67,6 +69,9 @@ struct server {
     secret::string secret;
     unsigned timeout_ms = kDefaultTimeoutMs;
     unsigned retries = kDefaultRetries;
+    // Marked dead, it comes back only by answering a Status-Server probe
+    // (RFC 5997), not when its hold-down ends.
+    bool status_server = false;
     // TLS: trust anchors and our certificate chain (their paths, and their
     // PEM text read when the configuration is), our key (read and checked as
     // a secret is), and the name the server's certificate must carry (its
@@ -85,6 +90,7 @@ struct config {
     unsigned total_timeout_ms = kDefaultTotalMs;
     unsigned hold_down_s = kDefaultHoldDown;  // 0: no failover memory
     unsigned interim_interval_s = 0;          // 0: as the Access-Accept says
+    unsigned status_interval_s = kDefaultStatusInterval;
 };
 
 // Parses configuration text; returns nothing with `error` naming the line and value.

@@ -9,10 +9,12 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <ctime>
+#include <optional>
 #include <thread>
 
 #include "base/file_trust.h"
@@ -28,6 +30,7 @@ constexpr const char *kStateFile = "/radius-servers";
 constexpr const char *kLockFile = "/radius-servers.lock";
 constexpr const char *kTempSuffix = ".XXXXXX";
 constexpr const char *kHeader = "dsppp-radius-servers 1";
+constexpr std::string_view kProbeLine = "probe";  // "probe TRANSPORT ADDRESS PORT AT"
 constexpr off_t kMaxStateSize = 64 * 1024;
 constexpr mode_t kDirMode = 0700;
 constexpr mode_t kFileMode = 0600;
@@ -63,13 +66,17 @@ bool usable_dir(const std::string &dir) {
     return true;
 }
 
+// A mark (dead until `until`), or the time a server was last probed.
 struct entry {
     server_key key;
     int64_t until = 0;
+    bool probe = false;
 };
 
 bool parse_line(std::string_view line, entry &e) {
     auto w = base::words(line, base::kWhiteSpace);
+    e.probe = !w.empty() && w.front() == kProbeLine;
+    if (e.probe) w.erase(w.begin());
     if (w.size() != 4) return false;
     e.key.transport = w[0];
     e.key.address = w[1];
@@ -128,8 +135,8 @@ std::vector<entry> read_state(const std::string &dir, bool &damaged) {
 bool write_state(const std::string &dir, const std::vector<entry> &entries) {
     std::string text = std::string(kHeader) + "\n";
     for (const entry &e : entries)
-        text += e.key.transport + " " + e.key.address + " " + std::to_string(e.key.port) + " " +
-                std::to_string(e.until) + "\n";
+        text += (e.probe ? std::string(kProbeLine) + " " : std::string()) + e.key.transport + " " + e.key.address +
+                " " + std::to_string(e.key.port) + " " + std::to_string(e.until) + "\n";
     std::string temp = dir + kStateFile + kTempSuffix;
     base::unique_fd fd(mkstemp(temp.data()));
     if (!fd) return false;
@@ -156,10 +163,57 @@ base::unique_fd lock_state(const std::string &dir) {
     return base::unique_fd();
 }
 
-// Returns whether `e` marks its server dead at `now`: not yet ended, and
-// not further ahead than one hold-down.
-bool in_force(const entry &e, int64_t now, unsigned hold_down) {
-    return e.until > now && e.until - now <= static_cast<int64_t>(hold_down);
+bool is_sticky(const server_key &key, const mark_rules &rules) {
+    return std::find(rules.sticky.begin(), rules.sticky.end(), key) != rules.sticky.end();
+}
+
+// Returns whether mark `e` holds its server dead at `now`: not further ahead
+// than one hold-down, and not yet ended (a sticky one ends only by an answer).
+bool in_force(const entry &e, int64_t now, const mark_rules &rules) {
+    return !e.probe && e.until - now <= static_cast<int64_t>(rules.hold_down) &&
+           (e.until > now || is_sticky(e.key, rules));
+}
+
+// Returns the entries a write keeps: the marks in force, the probe times of
+// the servers they mark, and none that `changes` replaces.
+std::vector<entry> kept_entries(const std::vector<entry> &entries, const std::vector<server_key> &replaced,
+                                int64_t now, const mark_rules &rules) {
+    std::vector<entry> kept;
+    for (const entry &e : entries)
+        if (in_force(e, now, rules) && std::find(replaced.begin(), replaced.end(), e.key) == replaced.end())
+            kept.push_back(e);
+    for (const entry &e : entries) {
+        if (!e.probe || std::find(replaced.begin(), replaced.end(), e.key) != replaced.end()) continue;
+        for (const entry &mark : kept)
+            if (!mark.probe && mark.key == e.key) {
+                kept.push_back(e);
+                break;
+            }
+    }
+    return kept;
+}
+
+// Runs `change` on the state's entries under the writers' lock and writes
+// the result. Returns false (logged) when the lock or the write failed.
+template <typename Change>
+bool rewrite_state(const std::string &dir, Change change) {
+    if (!usable_dir(dir)) return false;
+    base::unique_fd lock = lock_state(dir);
+    if (!lock) {
+        syslog(LOG_WARNING, "%s: the server state in %s is busy; not recorded this time", log_name, dir.c_str());
+        return false;
+    }
+    bool damaged = false;
+    std::vector<entry> entries = read_state(dir, damaged);
+    if (damaged)
+        syslog(LOG_WARNING, "%s: the server state in %s was damaged or not ours; replaced", log_name, dir.c_str());
+    std::optional<std::vector<entry>> next = change(entries);
+    if (!next) return false;
+    if (!write_state(dir, *next)) {
+        syslog(LOG_ERR, "%s: cannot write the server state in %s: %m", log_name, dir.c_str());
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -170,39 +224,39 @@ int64_t state_now() {
     return static_cast<int64_t>(t.tv_sec);
 }
 
-std::vector<server_key> dead_servers(const std::string &dir, int64_t now, unsigned hold_down) {
+std::vector<server_key> dead_servers(const std::string &dir, int64_t now, const mark_rules &rules) {
     std::vector<server_key> dead;
     if (!usable_dir(dir)) return dead;
     bool damaged = false;
     for (const entry &e : read_state(dir, damaged))
-        if (in_force(e, now, hold_down)) dead.push_back(e.key);
+        if (in_force(e, now, rules)) dead.push_back(e.key);
     return dead;
 }
 
 bool record_changes(const std::string &dir, const std::vector<server_change> &changes, int64_t now,
-                    unsigned hold_down) {
-    if (changes.empty() || !usable_dir(dir)) return false;
-    base::unique_fd lock = lock_state(dir);
-    if (!lock) {
-        syslog(LOG_WARNING, "%s: the server state in %s is busy; not recorded this time", log_name, dir.c_str());
-        return false;
-    }
-    bool damaged = false;
-    std::vector<entry> entries = read_state(dir, damaged);
-    if (damaged) syslog(LOG_WARNING, "%s: the server state in %s was damaged or not ours; replaced", log_name, dir.c_str());
-    std::vector<entry> kept;
-    for (const entry &e : entries) {
-        bool changed = false;
-        for (const server_change &c : changes) changed = changed || c.key == e.key;
-        if (!changed && in_force(e, now, hold_down)) kept.push_back(e);
-    }
-    for (const server_change &c : changes)
-        if (c.dead) kept.push_back({c.key, c.until});
-    if (!write_state(dir, kept)) {
-        syslog(LOG_ERR, "%s: cannot write the server state in %s: %m", log_name, dir.c_str());
-        return false;
-    }
-    return true;
+                    const mark_rules &rules) {
+    if (changes.empty()) return false;
+    return rewrite_state(dir, [&](const std::vector<entry> &entries) -> std::optional<std::vector<entry>> {
+        std::vector<server_key> replaced;
+        for (const server_change &c : changes) replaced.push_back(c.key);
+        std::vector<entry> kept = kept_entries(entries, replaced, now, rules);
+        for (const server_change &c : changes)
+            if (c.dead) kept.push_back({c.key, c.until, false});
+        return kept;
+    });
+}
+
+bool claim_probe(const std::string &dir, const server_key &key, int64_t now, unsigned interval,
+                 const mark_rules &rules) {
+    return rewrite_state(dir, [&](const std::vector<entry> &entries) -> std::optional<std::vector<entry>> {
+        for (const entry &e : entries)
+            if (e.probe && e.key == key && e.until <= now && now - e.until < static_cast<int64_t>(interval))
+                return std::nullopt;  // probed lately, by this process or another
+        std::vector<entry> kept = kept_entries(entries, {}, now, rules);
+        std::erase_if(kept, [&](const entry &e) { return e.probe && e.key == key; });
+        kept.push_back({key, now, true});
+        return kept;
+    });
 }
 
 }  // namespace radius

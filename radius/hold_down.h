@@ -2,7 +2,9 @@
 // Failover remembered across processes: every port's daemon runs its own
 // transactions, so which RADIUS servers did not answer lately is kept in one
 // small state file all of them share. A server marked dead is skipped until
-// its hold-down ends; a valid answer clears the mark at once.
+// its hold-down ends (or, probed with Status-Server, until it answers); a
+// valid answer clears the mark at once. The file also keeps when each server
+// was last probed, so that all ports together probe it once per interval.
 //
 // The file lives in a directory only root may change. Writers take an
 // exclusive flock on a lock file that is never renamed, write a temporary
@@ -34,20 +36,35 @@ struct server_change {
     int64_t until = 0;
 };
 
+// How marks are read. One ending more than `hold_down` seconds ahead was not
+// made by a process of this boot with this setting (planted, or from an
+// earlier boot, whose clock restarted at 0) and is ignored. The mark of a
+// `sticky` server does not end with its hold-down: it lasts until the server
+// answers.
+struct mark_rules {
+    unsigned hold_down = 0;
+    std::vector<server_key> sticky;
+};
+
 // Returns the boot clock in seconds, the time base of the state.
 int64_t state_now();
 
 // Returns the servers marked dead at `now` in the state in `dir`; nothing
 // (and a syslog line once per process) when the directory cannot be used.
-// A mark ending more than `hold_down` seconds after `now` was not made by a
-// process of this boot with this setting (planted, or from an earlier boot,
-// whose clock restarted at 0) and is ignored.
-std::vector<server_key> dead_servers(const std::string &dir, int64_t now, unsigned hold_down);
+std::vector<server_key> dead_servers(const std::string &dir, int64_t now, const mark_rules &rules);
 
-// Records `changes` in the state in `dir`, dropping marks that ended before
-// `now` and those `dead_servers` ignores. Returns false (logged) when the
-// state could not be written.
+// Records `changes` in the state in `dir`, dropping marks that are no longer
+// in force and those `dead_servers` ignores (and the probe times of servers
+// no longer marked). Returns false (logged) when the state could not be
+// written.
 bool record_changes(const std::string &dir, const std::vector<server_change> &changes, int64_t now,
-                    unsigned hold_down);
+                    const mark_rules &rules);
+
+// Returns whether this process is to probe `key` now: true, with the probe
+// recorded, when no process of the device probed it in the last `interval`
+// seconds. A recorded time ahead of `now` is not believed. False (logged)
+// when the state is busy or cannot be written: another process is at it.
+bool claim_probe(const std::string &dir, const server_key &key, int64_t now, unsigned interval,
+                 const mark_rules &rules);
 
 }  // namespace radius

@@ -22,15 +22,16 @@
 #include <set>
 #include <string>
 
-#include "platform/pam_env.h"
-#include "radius/accounting.h"
 #include "base/signals.h"
 #include "base/unique_fd.h"
 #include "pam/radius_attrs.h"
+#include "platform/pam_env.h"
+#include "radius/accounting.h"
 #include "radius/client.h"
 #include "radius/config.h"
 #include "radius/hold_down.h"
 #include "radius/packet.h"
+#include "radius/probe.h"
 #include "tests/radius_reply.h"
 #include "tests/unit/log_capture.h"
 
@@ -535,6 +536,7 @@ TEST_F(RadiusFiles, HoldDownMemory) {
         bool lock_busy;
         std::vector<radius::server_key> dead;
         std::vector<std::size_t> asked;
+        bool a_probed = false;  // A has `status-server`: its mark ends only by an answer
     };
     const row rows[] = {
         {"nothing marked", kNone, kNone, "", change::none, false, {}, {0, 1}},
@@ -553,6 +555,9 @@ TEST_F(RadiusFiles, HoldDownMemory) {
         {"an oversized state file", kHoldDown, kNone, "oversize", change::none, false, {}, {0, 1}},
         {"another user's state file", kHoldDown, kNone, "foreign", change::none, false, {}, {0, 1}},
         {"a directory others may write", kHoldDown, kNone, "open dir", change::none, false, {}, {0, 1}},
+        {"A probed: its mark outlives its hold-down", -500, kNone, "", change::b_failed, false, {a, b}, {0, 1}, true},
+        {"A probed: its mark ends when it answers", -500, kNone, "", change::a_answered, false, {}, {0, 1}, true},
+        {"A probed: 10^7 s ahead is still not ours", 10000000, kNone, "", change::none, false, {}, {0, 1}, true},
     };
     for (const row &r : rows) {
         std::filesystem::remove_all(state);
@@ -576,20 +581,104 @@ TEST_F(RadiusFiles, HoldDownMemory) {
             ASSERT_EQ(flock(holder.get(), LOCK_EX), 0);
         }
         logged.clear();
+        const radius::mark_rules rules{kHoldDown, r.a_probed ? std::vector{a} : std::vector<radius::server_key>{}};
         if (r.recorded_change != change::none) {
             bool failed = r.recorded_change == change::b_failed;
             radius::server_change sc{failed ? b : a, failed, failed ? kNow + kHoldDown : 0};
-            EXPECT_EQ(radius::record_changes(state, {sc}, kNow, kHoldDown), !r.lock_busy) << r.what;
+            EXPECT_EQ(radius::record_changes(state, {sc}, kNow, rules), !r.lock_busy) << r.what;
         }
         EXPECT_EQ(logged_contains(LOG_WARNING, "is busy; not recorded this time"), r.lock_busy) << r.what;
-        auto dead = radius::dead_servers(state, kNow, kHoldDown);
+        auto dead = radius::dead_servers(state, kNow, rules);
         EXPECT_EQ(dead, r.dead) << r.what;
         EXPECT_EQ(radius::servers_to_ask(dead, c, radius::service::authentication), r.asked) << r.what;
         // A write keeps exactly the marks a reader heeds.
         if (r.recorded_change != change::none && !r.lock_busy) {
-            EXPECT_EQ(radius::dead_servers(state, kNow, 1u << 30), r.dead) << r.what;
+            EXPECT_EQ(radius::dead_servers(state, kNow, {1u << 30, rules.sticky}), r.dead) << r.what;
         }
     }
+}
+
+// Status-Server probes: one per server per interval for the whole device,
+// whichever process asks; a time recorded ahead of now is not believed.
+TEST_F(RadiusFiles, ProbesAreClaimedOncePerInterval) {
+    constexpr unsigned kInterval = 10;
+    constexpr int64_t kNow = 1000;
+    const radius::server_key a{"udp", "192.0.2.7", 1812};
+    const radius::mark_rules rules{30, {a}};
+    const std::string state = dir + "/state";
+    struct row {
+        const char *what;
+        std::optional<int64_t> probed_ago;  // the planted probe time, seconds before now
+        bool claimed;
+    };
+    const row rows[] = {
+        {"never probed", std::nullopt, true},
+        {"probed 5 s ago by another port", 5, false},
+        {"probed an interval ago", kInterval, true},
+        {"a probe time planted 10^6 s ahead", -1000000, true},
+    };
+    for (const row &r : rows) {
+        std::filesystem::remove_all(state);
+        ASSERT_EQ(mkdir(state.c_str(), 0700), 0);
+        std::string text = "dsppp-radius-servers 1\nudp 192.0.2.7 1812 900\n";
+        if (r.probed_ago) text += "probe udp 192.0.2.7 1812 " + std::to_string(kNow - *r.probed_ago) + "\n";
+        file("state/radius-servers", text);
+        EXPECT_EQ(radius::claim_probe(state, a, kNow, kInterval, rules), r.claimed) << r.what;
+        // A second process within the interval: no second probe; the mark stays.
+        EXPECT_FALSE(radius::claim_probe(state, a, kNow + 1, kInterval, rules)) << r.what;
+        EXPECT_EQ(radius::dead_servers(state, kNow + 1, rules), std::vector{a}) << r.what;
+    }
+}
+
+// A probe carries a fresh identifier and authenticator and a valid
+// Message-Authenticator; only a correctly signed answer of the right kind
+// from the port probed counts.
+TEST(RadiusProbe, BuiltFreshAndAnsweredOnlyAsRfc5997Says) {
+    radius::config c;
+    radius::server s;
+    s.address = "192.0.2.7";
+    s.secret.assign("s3cret");
+    sockaddr_storage local{};
+    auto first = radius::status_server_request(c, s, local), second = radius::status_server_request(c, s, local);
+    ASSERT_TRUE(first && second);
+    auto probe = radius::decode(first->bytes.data(), first->bytes.size());
+    ASSERT_TRUE(probe);
+    EXPECT_EQ(probe->code, radius::status_server);
+    EXPECT_NE(first->auth, second->auth);
+    auto ma = probe->first(radius::message_authenticator);
+    ASSERT_TRUE(ma);
+    std::vector<uint8_t> zeroed = first->bytes;
+    std::fill(zeroed.end() - radius::kMessageAuthenticatorSize, zeroed.end(), 0);
+    auto mac = radius_test::must(radius::hmac_md5("s3cret", zeroed.data(), zeroed.size()));
+    EXPECT_EQ(*ma, std::string(mac.begin(), mac.end()));
+
+    radius::probe p;
+    p.identifier = probe->identifier;
+    p.auth = first->auth;
+    using radius::service;
+    auto answer = [&](uint8_t code, radius_test::reply_shape shape = {}) {
+        return radius_test::reply(code, p.identifier, p.auth, {}, "s3cret", shape);
+    };
+    auto forged = answer(radius::access_accept);
+    forged[radius::kAuthOffset] ^= 1;
+    struct row {
+        const char *what;
+        service probed;
+        std::vector<uint8_t> reply;
+        bool counts;
+    };
+    const row rows[] = {
+        {"Access-Accept from the auth port", service::authentication, answer(radius::access_accept), true},
+        {"Accounting-Response from the acct port", service::accounting, answer(radius::accounting_response), true},
+        {"Accounting-Response from the auth port", service::authentication, answer(radius::accounting_response), false},
+        {"Access-Accept from the acct port", service::accounting, answer(radius::access_accept), false},
+        {"Access-Reject", service::authentication, answer(radius::access_reject), false},
+        {"a bad Response Authenticator", service::authentication, forged, false},
+        {"no Message-Authenticator", service::authentication, answer(radius::access_accept, {false}), false},
+        {"another identifier", service::authentication,
+         radius_test::reply(radius::access_accept, p.identifier + 1, p.auth, {}, "s3cret"), false},
+    };
+    for (const row &r : rows) EXPECT_EQ(radius::answers_probe(s, r.probed, p, r.reply.data(), r.reply.size()), r.counts) << r.what;
 }
 
 }  // namespace
