@@ -89,8 +89,11 @@ std::optional<request_bytes> status_server_request(const config &c, const server
 
 bool answers_probe(const server &s, service kind, const probe &p, const uint8_t *reply, std::size_t size) {
     // A reply to a Status-Server is signed over the probe's Request
-    // Authenticator, from an accounting port too (as FreeRADIUS signs it).
-    reply_expectation want{p.identifier, p.auth, false, true};
+    // Authenticator, from an accounting port too. FreeRADIUS (3.2) answers
+    // without a Message-Authenticator: the Response Authenticator proves it
+    // (one that is there must be valid). A forged answer could only bring a
+    // server back early, never a caller in.
+    reply_expectation want{p.identifier, p.auth, false, false};
     packet decoded;
     if (check_reply(reply, size, want, s.secret, &decoded) != reply_check::ok) return false;
     bool accounting_port = kind == service::accounting && s.via == transport::udp;

@@ -53,7 +53,8 @@ std::optional<request_bytes> status_server_request(const config &c, const server
 
 // Returns whether `reply` answers probe `p` of server `s`, serving `kind`:
 // an Access-Accept from an authentication or TLS port, an Accounting-Response
-// from an accounting port, its authenticators checked as every reply's.
+// from an accounting port, its Response Authenticator and any
+// Message-Authenticator checked as every reply's.
 bool answers_probe(const server &s, service kind, const probe &p, const uint8_t *reply, std::size_t size);
 
 }  // namespace radius

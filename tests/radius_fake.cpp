@@ -5,11 +5,13 @@
 // MODE: good (an Access-Accept granting Framed-MTU 1234), silent, bad-auth,
 // no-ma, zero-auth (authenticators of zero octets, as a forger without the
 // secret would send), truncated, challenge (a correctly signed
-// Access-Challenge carrying attributes), late (answers each request after
+// Access-Challenge carrying attributes), no-status (answers all but
+// Status-Server), other-port (answers from another source port, as a forger
+// would), late (answers each request after
 // FAKE_DELAY_MS, default 1500), acct-signed (signs Accounting-Responses over zero octets). With
 // FAKE_LOG set, one line per request is appended to that file: identifier,
-// Acct-Delay-Time, NAS address, whether a User-Password came, and an MD5 of
-// the whole packet (equal for byte-identical retransmissions).
+// Acct-Delay-Time, NAS address, whether a User-Password came, an MD5 of the
+// whole packet (equal for byte-identical retransmissions) and its code.
 // With FAKE_TLS set the fake is a RADIUS/TLS server (RFC 6614) on the TCP
 // port instead, one connection at a time: FAKE_TLS=anon offers anonymous
 // suites only (no certificate, TLS 1.2, security level 0, as a man in the
@@ -65,9 +67,10 @@ void log_request(const char *path, const uint8_t *request, std::size_t size) {
     }
     auto digest = radius_test::must(radius::md5({std::string_view(reinterpret_cast<const char *>(request), size)}));
     if (std::FILE *f = std::fopen(path, "a")) {
-        std::fprintf(f, "id=%u delay=%s nas=%s password=%s packet=%s\n", request[1], delay.c_str(), nas.c_str(),
-                     password.c_str(),
-                     pam_env::encode_hex(std::string_view(reinterpret_cast<char *>(digest.data()), digest.size())).c_str());
+        std::fprintf(f, "id=%u delay=%s nas=%s password=%s packet=%s code=%u\n", request[1], delay.c_str(),
+                     nas.c_str(), password.c_str(),
+                     pam_env::encode_hex(std::string_view(reinterpret_cast<char *>(digest.data()), digest.size())).c_str(),
+                     request[0]);
         std::fclose(f);
     }
 }
@@ -215,10 +218,17 @@ int main(int argc, char **argv) {
         sockaddr_in from{};
         socklen_t from_len = sizeof from;
         ssize_t got = recvfrom(fd, request, sizeof request, 0, reinterpret_cast<sockaddr *>(&from), &from_len);
-        if (got < static_cast<ssize_t>(radius::kHeaderSize) || mode == "silent") continue;
+        if (got < static_cast<ssize_t>(radius::kHeaderSize)) continue;
         if (log_path != nullptr) log_request(log_path, request, static_cast<std::size_t>(got));
+        if (mode == "silent" || (mode == "no-status" && request[0] == radius::status_server)) continue;
         auto reply = answer(mode, secret, request);
         if (!reply) continue;
+        if (mode == "other-port") {  // a forger's answer: right bytes, wrong source port
+            int other = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+            sendto(other, reply->data(), reply->size(), 0, reinterpret_cast<sockaddr *>(&from), from_len);
+            close(other);
+            continue;
+        }
         if (mode == "late") {
             queue.push_back({clock_type::now() + delay, std::move(*reply), from});
             continue;

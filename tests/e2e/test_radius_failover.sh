@@ -94,5 +94,64 @@ dial >/dev/null
 dial >/dev/null
 expect_contains "after B was cut short, the next dial-in still gets an answer" "$(cat $S/out)" '"result":1'
 
+# Status-Server (RFC 5997): P is probed (status-server), B always answers;
+# the device probes a server at most every 2 s. FAKE_LOG notes each packet P
+# gets, with its code (12: Status-Server, 1: Access-Request).
+P=18260 B=18261 P_PID=
+start_fake $B good
+start_p() { [ -z "$P_PID" ] || { kill $P_PID && wait $P_PID 2>/dev/null; }; FAKE_LOG=$S/p.log start_fake $P $1; P_PID=$!; }
+probe_conf() { # HOLD-DOWN
+    printf '%s\n' "server 127.0.0.1 auth-port $P acct-port $P secret-file $S/radius.secret timeout 1 retries 0 status-server" \
+        "server 127.0.0.1 auth-port $B acct-port $B secret-file $S/radius.secret timeout 1 retries 0" \
+        "hold-down $1" "status-interval 2" >$S/dsradius.conf
+}
+got() { grep -c "code=$1\$" $S/p.log; }
+rm -rf /run/dsppp && : >$S/p.log
+start_p silent
+probe_conf 30
+dial >/dev/null  # marks P (its accounting already probes it)
+sleep 2.1
+: >$S/p.log
+ms=$(dial)
+expect_eq "a marked, probed server is skipped; its probe holds the dial-in up 100 ms at most (took $ms ms)" \
+    "$((ms < 700)):$(got 12)" "1:1"
+dial >/dev/null
+expect_eq "...and within the interval no process probes it again" "$(got 12)" "1"
+start_p good
+sleep 2.1
+: >$S/p.log
+ms=$(dial)
+expect_contains "back: its answer to the probe clears the mark at once" "$(cat $S/out)" \
+    "server 127.0.0.1 (udp port $P) answered a Status-Server probe; no longer skipped"
+expect_eq "...without holding the dial-in up (took $ms ms), which B served" "$((ms < 700)):$(got 1)" "1:0"
+dial >/dev/null
+expect_eq "...and the next dial-in asks it again" "$(got 1)" "1"
+# A probe never answered: the mark outlives the hold-down.
+rm -rf /run/dsppp
+start_p silent
+probe_conf 1
+dial >/dev/null
+sleep 1.5
+ms=$(dial)
+expect_eq "hold-down 1, 1.5 s on: a probed server still silent is still skipped (took $ms ms)" "$((ms < 700))" "1"
+# Forged answers: from another source port, the right bytes do not count.
+start_p other-port
+sleep 2.1
+dial >/dev/null
+expect_lacks "an answer from another source port clears nothing" "$(cat $S/out)" "answered a Status-Server probe"
+# A server that answers requests but not Status-Server (probes off there)
+# stays skipped while another server answers: turn the option on only for
+# servers that answer probes. When every server is marked, all are asked,
+# and its answer to the request clears its mark.
+start_p no-status
+sleep 2.1
+: >$S/p.log
+dial >/dev/null
+expect_eq "probes unanswered: skipped, asked nothing but the probe" "$(got 12):$(got 1)" "1:0"
+printf '%s\n' "udp 127.0.0.1 $B $(($(cut -d. -f1 /proc/uptime) + 1))" >>$STATE  # B marked (hold-down 1)
+dial >/dev/null
+expect_contains "every server marked: asked anyway, its answer clears its mark" "$(cat $S/out)" \
+    "server 127.0.0.1 (udp port $P) answered again"
+
 kill $(jobs -p) 2>/dev/null
 finish

@@ -100,5 +100,26 @@ no name: the address is checked, no server name sent|||at $NAMED_PORT|1|authenti
 no name, our CA's certificate without the address|||at $DNS_ONLY_PORT|0|certificate failed verification: IP address mismatch|dns-only|-
 TABLE
 
+# FreeRADIUS answers Status-Server: over TLS (one connection, one probe,
+# Access-Accept) and on its accounting port (Accounting-Response). Each row
+# plants a mark for the probed server; the dial-in is served by the other.
+GOOD_FAKE=18290
+start_fake $GOOD_FAKE good
+udp_line() { echo "server 127.0.0.1 auth-port $1 acct-port $2 secret-file $S/radius.secret timeout 1 retries 0 ${3:-}"; }
+while IFS='|' read -r what first second marked; do
+    rm -rf /run/dsppp && mkdir -m 700 /run/dsppp
+    printf 'dsppp-radius-servers 1\n%s %s\n' "$(eval echo "$marked")" "$(($(cut -d. -f1 /proc/uptime) + 30))" \
+        >/run/dsppp/radius-servers
+    chmod 600 /run/dsppp/radius-servers
+    module_conf "$(eval "$first")" "$(eval "$second")" "hold-down 30"
+    out=$(sim --port 0 --user alice --password apw)
+    expect_contains "$what: the dial-in is served" "$out" '"result":1'
+    expect_contains "$what: FreeRADIUS's answer to the probe clears the mark" "$out" \
+        "server $(eval echo "$marked" | cut -d' ' -f2) ($(eval echo "$marked" | cut -d' ' -f1) port $(eval echo "$marked" | cut -d' ' -f3)) answered a Status-Server probe"
+done <<'TABLE'
+over TLS|tls_line status-server|udp_line $AUTH_PORT $ACCT_PORT|tls 127.0.0.1 $TLS_PORT
+on the accounting port|udp_line $AUTH_PORT $ACCT_PORT status-server|udp_line $GOOD_FAKE $GOOD_FAKE|udp 127.0.0.1 $ACCT_PORT
+TABLE
+
 kill $(jobs -p) 2>/dev/null
 finish

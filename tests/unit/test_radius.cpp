@@ -203,16 +203,21 @@ TEST(RadiusPacket, AcceptAttributesAreReadInNetworkOrder) {
     pam_end(pamh, PAM_SUCCESS);
 }
 
+// Returns a reply whose Message-Authenticator is wrong under a recomputed,
+// valid Response Authenticator: what a forger who has the secret but gets
+// the HMAC wrong, or a broken server, would send.
+std::vector<uint8_t> forged_ma(uint8_t code, uint8_t id, const radius::authenticator &request_auth,
+                               const std::vector<radius::attribute> &attrs) {
+    auto r = radius_test::reply(code, id, request_auth, attrs, "s3cret");
+    r[r.size() - 1] ^= 1;
+    std::copy(request_auth.begin(), request_auth.end(), r.begin() + radius::kAuthOffset);
+    auto digest = radius_test::must(radius::md5({std::string_view(reinterpret_cast<char *>(r.data()), r.size()), "s3cret"}));
+    std::copy(digest.begin(), digest.end(), r.begin() + radius::kAuthOffset);
+    return r;
+}
+
 TEST(RadiusPacket, RepliesAreCheckedPieceByPiece) {
     std::vector<radius::attribute> attrs = {{radius::framed_mtu, std::string("\0\0\x05\xdc", 4)}};
-    auto forged_ma = [&] {  // a wrong Message-Authenticator under a recomputed Response Authenticator
-        auto r = radius_test::reply(radius::access_accept, 9, kAuth, attrs, "s3cret");
-        r[r.size() - 1] ^= 1;
-        std::copy(kAuth.begin(), kAuth.end(), r.begin() + 4);
-        auto digest = radius_test::must(radius::md5({std::string_view(reinterpret_cast<char *>(r.data()), r.size()), "s3cret"}));
-        std::copy(digest.begin(), digest.end(), r.begin() + 4);
-        return r;
-    };
     struct row {
         const char *what;
         std::vector<uint8_t> reply;
@@ -229,7 +234,8 @@ TEST(RadiusPacket, RepliesAreCheckedPieceByPiece) {
         {"another secret", access({}), 9, "other", false, true, reply_check::bad_authenticator},
         {"unsigned, required", access({false}), 9, "s3cret", false, true, reply_check::missing_message_authenticator},
         {"unsigned, not required", access({false}), 9, "s3cret", false, false, reply_check::ok},
-        {"forged signature", forged_ma(), 9, "s3cret", false, true, reply_check::bad_message_authenticator},
+        {"forged signature", forged_ma(radius::access_accept, 9, kAuth, attrs), 9, "s3cret", false, true,
+         reply_check::bad_message_authenticator},
         {"8-octet signature", access({true, false, 8}), 9, "s3cret", false, false,
          reply_check::malformed_message_authenticator},
         {"two signatures", access({true, false, 16, 2}), 9, "s3cret", false, false,
@@ -410,10 +416,10 @@ TEST_F(RadiusFiles, ConfigurationParsesAndRefuses) {
     std::string secret = file("secret", "s3cret-sixteen-b\n");
     std::string error;
     auto c = radius::parse_config("# servers\nserver 127.0.0.1 auth-port 18121 acct-port 18131 secret-file " +
-                                      secret + " timeout 1 retries 0\nserver ::1 secret-file " + secret +
+                                      secret + " timeout 1 status-server retries 0\nserver ::1 secret-file " + secret +
                                       "\nnas-identifier dsppp\nnas-ip-address 192.0.2.1\n"
                                       "nas-ipv6-address 2001:db8::1\n"
-                                      "require-message-authenticator no\ntotal-timeout 5\n",
+                                      "require-message-authenticator no\ntotal-timeout 5\nstatus-interval 3\n",
                                   error);
     ASSERT_TRUE(c) << error;
     ASSERT_EQ(c->servers.size(), 2u);
@@ -421,6 +427,9 @@ TEST_F(RadiusFiles, ConfigurationParsesAndRefuses) {
     EXPECT_EQ(c->servers[0].auth_port, 18121u);
     EXPECT_EQ(c->servers[0].timeout_ms, 1000u);
     EXPECT_EQ(c->servers[0].retries, 0u);
+    EXPECT_TRUE(c->servers[0].status_server);  // the option without a value, amid the others
+    EXPECT_FALSE(c->servers[1].status_server);
+    EXPECT_EQ(c->status_interval_s, 3u);
     EXPECT_EQ(std::string_view(c->servers[0].secret), "s3cret-sixteen-b");
     EXPECT_EQ(c->servers[1].auth_port, 1812u);
     EXPECT_TRUE(c->nas_ipv6.has_value());
@@ -462,6 +471,7 @@ TEST_F(RadiusFiles, ConfigurationParsesAndRefuses) {
                                  " key-file " + key,
                              "cert-w\" may be written by group or others"},
                          bad{"hold-down -1", "bad hold-down"},
+                         bad{"status-interval 0", "bad status-interval \"0\""},
                          bad{"nas-identifier " + std::string(254, 'n'), "nas-identifier of 254 bytes; at most 253"},
                          bad{"colour blue", "unknown or incomplete directive"}}) {
         error.clear();
@@ -632,7 +642,8 @@ TEST_F(RadiusFiles, ProbesAreClaimedOncePerInterval) {
 
 // A probe carries a fresh identifier and authenticator and a valid
 // Message-Authenticator; only a correctly signed answer of the right kind
-// from the port probed counts.
+// from the port probed counts (FreeRADIUS's carries no Message-Authenticator;
+// one that is there must be right).
 TEST(RadiusProbe, BuiltFreshAndAnsweredOnlyAsRfc5997Says) {
     radius::config c;
     radius::server s;
@@ -674,7 +685,10 @@ TEST(RadiusProbe, BuiltFreshAndAnsweredOnlyAsRfc5997Says) {
         {"Access-Accept from the acct port", service::accounting, answer(radius::access_accept), false},
         {"Access-Reject", service::authentication, answer(radius::access_reject), false},
         {"a bad Response Authenticator", service::authentication, forged, false},
-        {"no Message-Authenticator", service::authentication, answer(radius::access_accept, {false}), false},
+        {"no Message-Authenticator (as FreeRADIUS answers)", service::authentication,
+         answer(radius::access_accept, {false}), true},
+        {"a wrong Message-Authenticator", service::authentication, forged_ma(radius::access_accept, p.identifier, p.auth, {}),
+         false},
         {"another identifier", service::authentication,
          radius_test::reply(radius::access_accept, p.identifier + 1, p.auth, {}, "s3cret"), false},
     };
