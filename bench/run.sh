@@ -10,11 +10,16 @@ source "$(dirname "$0")/../tests/e2e/lib.sh"
 BENCH=$BUILD/bench/dsppp-bench
 if [ "${1:-}" == "--quick" ]; then
     AUTH_N=50 AUTH_ROUNDS=6 RADIUS_N=100 IPUP_N=100 MERGES=16 DIALINS=3
+    SILENT_DIALINS=8 HOLD=2 INTERVAL=1
 else
     # 300 interleaved rounds put two runs' medians within a point of each other.
     AUTH_N=${BENCH_AUTH_N:-100} AUTH_ROUNDS=${BENCH_AUTH_ROUNDS:-300}
     RADIUS_N=${BENCH_RADIUS_N:-1000} IPUP_N=2000 MERGES=64 DIALINS=20
+    # The setting RFC 5997 is about, scaled down tenfold in time: a dial-in
+    # every 0.5 s, hold-down 3 s (a dial-in every 5 s against 30 s).
+    SILENT_DIALINS=40 HOLD=3 INTERVAL=1
 fi
+PACE=0.5
 STATUS=0
 # Runs a benchmark step; a non-zero status is an error of the run.
 step() {
@@ -98,6 +103,34 @@ fail_conf 18252
 alive=$(for _ in $(seq $DIALINS); do dialin_ms; done | median)
 echo "first dial-in $first ms; the following $DIALINS: median $following ms; both servers alive: median $alive ms"
 awk -v f=$following -v a=$alive 'BEGIN {printf "ratio following / all alive %.2f (target: within 1.5)\n", f/a}'
+
+echo "== 3b. A silent primary, with and without Status-Server probes: $SILENT_DIALINS dial-ins every $PACE s"
+echo "   (primary time-out 1 s, hold-down $HOLD s, status-interval $INTERVAL s), then the primary answers again"
+PRIMARY=18253 PRIMARY_PID=
+primary() { [ -z "$PRIMARY_PID" ] || { kill $PRIMARY_PID; wait $PRIMARY_PID 2>/dev/null; }; FAKE_LOG=$S/primary.log start_fake $PRIMARY $1; PRIMARY_PID=$!; }
+for option in "" status-server; do
+    rm -rf /run/dsppp
+    primary silent
+    printf '%s\n' "server 127.0.0.1 auth-port $PRIMARY acct-port $PRIMARY secret-file $S/radius.secret timeout 1 retries 0 $option" \
+        "server 127.0.0.1 auth-port 18251 acct-port 18251 secret-file $S/radius.secret timeout 1 retries 0" \
+        "hold-down $HOLD" "status-interval $INTERVAL" >$S/dsradius.conf
+    paid=0
+    for _ in $(seq $SILENT_DIALINS); do
+        [ "$(dialin_ms)" -ge 1000 ] && paid=$((paid + 1))
+        sleep $PACE
+    done
+    primary good
+    : >$S/primary.log
+    to_backup=0
+    until grep -q 'code=1$' $S/primary.log || [ $to_backup -ge $((SILENT_DIALINS * 4)) ]; do
+        dialin_ms >/dev/null
+        grep -q 'code=1$' $S/primary.log || to_backup=$((to_backup + 1))
+        sleep $PACE
+    done
+    grep -q 'code=1$' $S/primary.log || { echo "bench: the primary was never used again" >&2; STATUS=1; }
+    printf '%-14s %2d of %d dial-ins waited for the silent primary; once it answered, %d went to the backup first\n' \
+        "${option:-no probes}:" $paid $SILENT_DIALINS $to_backup
+done
 kill $(jobs -p) 2>/dev/null
 
 echo "== 4. IP-up with a full 20-entry route table and all port services"
