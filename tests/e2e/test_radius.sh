@@ -44,7 +44,6 @@ expect_contains "bob, without attributes, gets the daemon's own values" "$(tail 
 expect_eq "...and his link's LCP request already asks for the daemon's MRU" \
     "$(grep -o '"event":"lcp-request","mru":[0-9]*' <<<"$out" | tr '\n' ' ')" \
     '"event":"lcp-request","mru":1500 "event":"lcp-request","mru":1500 '
-grep '"event":"options"' <<<"$out" | sed 's/^/# /'
 sleep 0.3
 expect_contains "Calling-Station-Id in the Access-Request" "$(auth_detail | awk -v RS= '/User-Name = "alice"/' | tail -n +1)" \
     'Calling-Station-Id = "5550100"'
@@ -52,7 +51,6 @@ for type in Start Stop; do
     expect_contains "Calling-Station-Id in the $type" "$(detail | awk -v RS= "/Status-Type = $type/ && /alice/")" \
         'Calling-Station-Id = "5550100"'
 done
-detail | awk -v RS= '/Status-Type = Start/ && /alice/' | grep -E 'User-Name|Calling-Station-Id|Status-Type' | sed 's/^/# /'
 
 out=$(sim --port 0 --user $'mallory\npam_dsradius: root accepted\e[8m' --password x)
 expect_contains "the module logs a peer's control characters escaped" "$out" \
@@ -64,7 +62,6 @@ out=$(sim --port 0 --tun --ipv6 --callback --user alice --password apw --bytes-i
       --bytes-out 5000 --pkts-in 30 --pkts-out 40 --connect-time 77 \
       --while-up 'echo ==v4; ip route; echo ==v6; ip -6 route; echo ==end')
 expect_contains "PAP accepted by FreeRADIUS" "$out" '"event":"pap","message":"Success","result":1'
-grep -o 'pam_dsradius: [a-z]* answered by [^"]*' <<<"$out" | sed 's/^/# /'
 expect_contains "callback to the number RADIUS gave" "$out" '"allowed":10,"event":"cbcp","number":"5551234"'
 routes=$(sed -n '/^==v4/,/^==end/p' <<<"$out")
 expect_contains "Framed-Route through the peer, with its metric" "$routes" "192.168.70.0/24 via 10.0.0.12 dev ppp0 metric 1"

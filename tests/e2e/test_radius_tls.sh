@@ -40,10 +40,7 @@ TABLE
 module_conf "$(tls_line name radius.test)"
 expect_contains "the name the certificate carries is accepted" "$(sim --port 0 --user alice --password apw)" '"result":1'
 
-# The client key: missing, or readable by others; both refused with a clear line.
-module_conf "$(tls_line | sed "s#$PKI/client.key#$PKI/missing.key#")"
-out=$(sim --port 0 --user alice --password apw)
-expect_contains "a missing client key is refused" "$out" "key file \\\"$PKI/missing.key\\\" cannot be opened"
+# A client key others may read is refused with a clear line.
 chmod 644 $PKI/client.key
 module_conf "$(tls_line)"
 out=$(sim --port 0 --user alice --password apw)
