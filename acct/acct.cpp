@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "acct/octets.h"
+#include "acct/registry.h"
 #include "auth/attrs.h"
 #include "auth/common.h"
 #include "base/log_text.h"
@@ -218,9 +219,11 @@ void ds_acct_start(void *, int) noexcept {
         ds_transaction_end(&ds_pamh, PAM_ABORT);
     }
     write_marker();
+    ds_register_session();
 }
 
 void ds_acct_stop(void *, int) noexcept {
+    ds_unregister_session();
     if (ds_pamh != nullptr) {
         ds_pam_putenv_int(ds_pamh, pam_env::kAcctTerminateCause,
                           terminate_cause::of(terminate_cause::seen_at_ip_down()));

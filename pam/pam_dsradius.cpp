@@ -277,6 +277,7 @@ DS_PAM_ENTRY int pam_sm_open_session(pam_handle_t *pamh, int, int argc, const ch
         }
         auto request = pam_request::read(pamh);
         put_interim_interval(pamh, request, *cfg);
+        pam_env::put(pamh, pam_env::kAcctSessionId, *id);
         return account(request, *cfg, radius::kAcctStart, *id);
     } catch (...) {
         return PAM_BUF_ERR;

@@ -98,6 +98,10 @@ inline constexpr const char *kAcctInterimInterval = "ACCT_INTERIM_INTERVAL";
 // the refresh reaches, with the same configuration as its `session` line,
 // and no module whose setcred acts may stand before it.
 inline constexpr const char *kInterimUpdateInterval = "INTERIM_UPDATE_INTERVAL";
+// Text: the Acct-Session-Id the session module chose when it opened the
+// session; the plug-in reads it after pam_open_session for the session
+// registry (platform/session_registry.h).
+inline constexpr const char *kAcctSessionId = "ACCT_SESSION_ID";
 inline constexpr int kMinInterimInterval = 60;  // RFC 2869 section 5.16
 
 inline constexpr int kAuthenticRadius = 1;

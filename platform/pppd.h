@@ -223,6 +223,8 @@ extern void (*cbcp_init_hook)(cbcp_state *state);
 
 extern struct notifier *ip_up_notifier;
 extern struct notifier *ip_down_notifier;
+// main.c's die(): cleanup(), then this chain with the exit status, then exit.
+extern struct notifier *exitnotify;
 extern struct notifier *phasechange;  // called with the new phase
 void add_notifier(struct notifier **chain, notify_func func, void *arg);
 

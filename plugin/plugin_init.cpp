@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: BSD-3-Clause
 #include <cstdio>
 
+#include "acct/registry.h"
 #include "plugin/call_defaults.h"
 #include "plugin/handlers.h"
 #include "plugin/paths.h"
@@ -34,6 +35,7 @@ void plugin_init(void) noexcept {
     ip_up_hook = ds_ip_up;
     add_notifier(&ip_up_notifier, ds_acct_start, nullptr);
     add_notifier(&ip_down_notifier, ds_acct_stop, nullptr);
+    add_notifier(&exitnotify, ds_unregister_at_exit, nullptr);
     add_notifier(&phasechange, ds_phase_changed, nullptr);
     ipv6_up_hook = ds_ipv6_up;
 }

@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "platform/pam_env.h"
+#include "platform/session_registry.h"
 
 pam_handle_t *ds_pamh = nullptr;
 ds_transaction ds_pamh_holds = ds_transaction::none;
@@ -21,6 +22,7 @@ pamutil_string_list *ds_routes_v6 = nullptr;
 pamutil_string_list *ds_class_list = nullptr;
 pid_t ds_dyndns_pid = 0;
 int ds_dyndns_pidfd = -1;
+const char *ds_registry_dir = session_registry::kDir;
 
 namespace {
 constexpr const char *kPortVariable = "PORT";

@@ -29,6 +29,9 @@ extern pamutil_string_list *ds_class_list;
 // belongs to whatever process takes it next; the pidfd never does.
 extern pid_t ds_dyndns_pid;
 extern int ds_dyndns_pidfd;
+// Where this daemon registers its session: session_registry::kDir (a test
+// points it elsewhere).
+extern const char *ds_registry_dir;
 
 inline constexpr int kNoPort = -1;
 

@@ -51,6 +51,24 @@ expect_eq "...its times are the events' (Event-Timestamp)" \
 sim --port 0 --user carol --password cpw --remote-number 5550100 --up-for 70 --counters-at 50:3000:4000 \
     --while-up "sqlite3 -separator ' ' $R/sql/radacct.db \"SELECT $columns FROM radacct WHERE username = 'carol'\" >$S/row; kill -9 \$PPID" >/dev/null
 open_row=$(radacct "SELECT $columns FROM radacct WHERE username = 'carol'")
+# The session registry (dsconf sessions): the killed daemon's entry stays,
+# stale. Entries another user could have planted, or whose pid another
+# process now has, are never taken for live.
+entries=/run/dsppp/sessions
+listed=$("$DSCONF" sessions 2>&1)
+expect_contains "registry: the killed daemon's entry is there, stale" "$(grep '^port-0' <<<"$listed")" "carol"
+expect_eq "...stale" "$(grep -c '^port-0 .* stale$' <<<"$listed")" "1"
+sed "s/^pid .*/pid $$/" $entries/port-0 >$entries/port-7 && chmod 600 $entries/port-7
+cp -p $entries/port-0 $entries/port-5 && chown nobody $entries/port-5
+cp -p $entries/port-0 $entries/port-6 && chmod 644 $entries/port-6
+listed=$("$DSCONF" sessions 2>&1)
+expect_eq "an entry whose pid another process now has is stale" "$(grep -c '^port-7 .* stale$' <<<"$listed")" "1"
+expect_contains "an entry of another user's is left out, and said" "$listed" "port-5 is not a private regular file of root's; left out"
+expect_contains "...so is one others may read" "$listed" "port-6 is not a private regular file of root's; left out"
+"$DSCONF" sessions >/dev/null 2>&1
+expect_eq "...and the listing ends non-zero" "$?" "1"
+printf '%s\n' "$listed" | sed 's/^/# /'
+rm -f $entries/port-[567]
 expect_eq "radacct: after Start and an Interim-Update, one open row with the caller's number and counters" \
     "$(cat $S/row)" "5550100 1 60 3000 4000 "
 expect_eq "...still open after the daemon was killed" "$open_row" "5550100 1 60 3000 4000 "
@@ -68,6 +86,17 @@ expect_contains "Accounting-On in the detail file, with its Event-Timestamp" "$o
 expect_contains "...and the NAS's address, as the sessions' records have it" "$on" "NAS-IP-Address = 127.0.0.1"
 out=$("$DSACCT" -c $S/dsradius.conf off 2>&1)
 expect_eq "dsacct off: acknowledged" "$?:$(detail | grep -c 'Acct-Status-Type = Accounting-Off')" "0:1"
+
+# While a link is up its entry names the session as the accounting server
+# knows it; IP-down removes it (the port's next daemon replaced the stale one).
+: >$R/acct/detail
+conf
+up=$(sim --port 0 --user alice --password apw --while-up "\"$DSCONF\" sessions" | grep '^port-0')
+sleep 0.2
+session=$(record alice Start | grep -o 'Acct-Session-Id = "[0-9a-f]*"' | cut -d'"' -f2)
+expect_contains "registry: a link's entry while it is up, with its Acct-Session-Id, live" "$up" "alice            $session 10.0.0.2"
+expect_eq "...live" "$(grep -c ' live$' <<<"$up")" "1"
+expect_eq "...and IP-down removed it" "$(ls $entries)" ""
 
 # Which interval: ours over the Access-Accept's, at least 60 s.
 while IFS='|' read -r what user password setting updates; do

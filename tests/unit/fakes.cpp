@@ -216,6 +216,8 @@ void reset_all() {
         *list = nullptr;
     }
     ds_dyndns_pid = 0;
+    static const std::string registry = scratch_dir() + "/run/sessions";
+    ds_registry_dir = registry.c_str();
     dev = fake_device{};
     daemon_fake = sim_counters{};
     logged.clear();

@@ -1,12 +1,16 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// Textual routes and the per-port service configuration.
+// Textual routes, the per-port service configuration and the session
+// registry's entries.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdint>
 #include <string>
 
 #include "device/port_config.h"
 #include "device/route_text.h"
+#include "platform/session_registry.h"
 
 namespace {
 
@@ -63,6 +67,42 @@ TEST(PortConfig, LinesAndErrors) {
     EXPECT_EQ(ds_parse_port_line("port 0 tunnel t0 local 1.1.1.1", config),
               "tunnel needs local and remote addresses");
     EXPECT_EQ(ds_parse_port_line("port 0 bridge", config), "unknown kind \"bridge\"");
+}
+
+}  // namespace
+
+namespace {
+
+// The session registry's entries: whatever a peer or server chose comes back
+// whole and cannot add a line; anything else than the ten fields is refused;
+// an entry is live only for the very process that wrote it.
+TEST(SessionRegistry, EntriesRoundTripAndRefuseTheRest) {
+    session_registry::entry e;
+    e.session_id = "0a1b";
+    e.user = "mal lory\npid 1";
+    e.nas_port = 3;
+    e.nas_port_id = "/dev/ttyS2";
+    e.framed_ip = "10.0.0.2";
+    e.ifname = "ppp0";
+    e.pid = getpid();
+    e.start_time = session_registry::process_start_time(e.pid).value_or(0);
+    e.since = 1796654152;
+    std::string text = session_registry::format(e);
+    auto back = session_registry::parse(text);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->user, e.user);
+    EXPECT_EQ(back->calling_station_id, "");
+    EXPECT_EQ(session_registry::format(*back), text);
+    EXPECT_NE(e.start_time, 0u);
+    EXPECT_TRUE(session_registry::live(e));
+    for (std::string bad : {text + "extra 1\n", text.substr(text.find('\n') + 1), text + "pid 2 3\n",
+                            std::string("session_id zz\n") + text.substr(text.find('\n') + 1)})
+        EXPECT_FALSE(session_registry::parse(bad)) << bad;
+    session_registry::entry other = e;
+    other.start_time += 1;  // the pid reused by another process
+    EXPECT_FALSE(session_registry::live(other));
+    other.pid = INT32_MAX;  // no such process
+    EXPECT_FALSE(session_registry::live(other));
 }
 
 }  // namespace

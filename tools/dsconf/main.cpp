@@ -18,9 +18,11 @@
 #include <vector>
 
 #include "device/settings.h"
+#include "platform/session_registry.h"
 #include "platform/store.h"
 #include "tools/dsconf/generations.h"
 #include "tools/dsconf/image.h"
+#include "tools/dsconf/sessions.h"
 
 using dsconf::file_set;
 using dsconf::lock_generations;
@@ -43,6 +45,7 @@ const char *const kUsage =
     "                        routes.3.prefix_length 120, dyndns.connection 2\n"
     "  user add NAME PASSWORD | user del NAME       the local user database\n"
     "  service add LINE | service del LINE          port routes and tunnels\n"
+    "  sessions              the links up now, from the session registry (live or stale)\n"
     "DIR defaults to $DSDEVICE_DIR, else /etc/dsdevice. See README.md for the description.\n";
 
 struct failure : std::runtime_error {
@@ -182,6 +185,8 @@ int main(int argc, char **argv) {
     }
     std::string command = args[0];
     args.erase(args.begin());
+    if (command == "sessions" && args.empty())
+        return dsconf::list_sessions(session_registry::kDir, stdout, stderr) == 0 ? kExitOk : kExitError;
     try {
         // Held to the end: one dsconf at a time, and what a killed one left is gone.
         base::unique_fd lock = lock_generations(dir, command != "dump");

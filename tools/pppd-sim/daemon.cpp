@@ -19,6 +19,7 @@ void (*cbcp_init_hook)(cbcp_state *) = nullptr;
 struct notifier *ip_up_notifier = nullptr;
 struct notifier *ip_down_notifier = nullptr;
 struct notifier *phasechange = nullptr;
+struct notifier *exitnotify = nullptr;
 
 char ifname[pppd::kIfnameSize] = "ppp0";
 char devnam[pppd::kPathSize] = "/dev/ttyS0";

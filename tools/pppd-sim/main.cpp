@@ -641,10 +641,12 @@ int main(int argc, char **argv) {
         if (cycle == 0) emit_resources("first");
     }
     emit_resources("last");
+    notify(exitnotify, status);  // as die() does, before the exit
     emit({{"event", "exit"}, {"status", result}, {"refused", refused}, {"reopen_log", sim.reopen_log_calls}});
     free_notifiers(ip_up_notifier);
     free_notifiers(ip_down_notifier);
     free_notifiers(phasechange);
+    free_notifiers(exitnotify);
     if (serial_line >= 0) close(serial_line);
     return result;
 }
