@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -61,6 +62,8 @@ struct sim_options {
     long long up_for = 0;
     std::string end = "default";
     std::string while_up;
+    bool until_signal = false;  // the link stays up until SIGHUP or SIGTERM
+    bool terminated = false;    // SIGTERM came: no further cycle
 };
 
 sim_options opts;
@@ -287,6 +290,26 @@ void ip_down(const link_ending &e) {
     emit({{"event", "ip-down"}, {"end", e.name}, {"status", static_cast<int>(status)}});
 }
 
+// Waits, the link up, for SIGHUP or SIGTERM and returns the ending it makes:
+// pppd 2.4.2 ends the link on either; SIGTERM (term()) also clears persist,
+// so no further link starts, while after SIGHUP (hup()) the next one does.
+std::string wait_for_signal() {
+    sigset_t wanted;
+    sigemptyset(&wanted);
+    sigaddset(&wanted, SIGHUP);
+    sigaddset(&wanted, SIGTERM);
+    sigset_t before;
+    sigprocmask(SIG_BLOCK, &wanted, &before);
+    emit({{"event", "waiting"}, {"for", "SIGHUP or SIGTERM"}});
+    int sig = 0;
+    while (sigwait(&wanted, &sig) != 0) {
+    }
+    sigprocmask(SIG_SETMASK, &before, nullptr);
+    emit({{"event", "signal"}, {"signal", sig == SIGHUP ? "SIGHUP" : "SIGTERM"}});
+    if (sig == SIGTERM) opts.terminated = true;
+    return sig == SIGHUP ? "sighup" : "sigterm";
+}
+
 // The end of a link after LCP is closed: the next one starts anew.
 void end_link() {
     new_phase(pppd::kPhaseTerminate);
@@ -370,7 +393,9 @@ bool run_link() {
         emit({{"event", "while-up"}, {"status", status}});
     }
     emit_reaped();
-    for (int i = 0; i < opts.ip_down_count; ++i) ip_down(*ending_named(opts.end));
+    std::string end = opts.end;
+    if (opts.until_signal) end = wait_for_signal();
+    for (int i = 0; i < opts.ip_down_count; ++i) ip_down(*ending_named(end));
     end_link();
     return true;
 }
@@ -396,6 +421,9 @@ void usage(std::FILE *out) {
         "  --counters-at T:IN:OUT   octet counters from T seconds after IP-up (repeatable)\n"
         "  --end HOW                how the link ends: default, hangup, sigterm, sighup,\n"
         "                           idle, session-timeout, echo, peer-terminate\n"
+        "  --until-signal           keep the link up (after --up-for and --while-up) until\n"
+        "                           SIGHUP, which ends it (the next cycle starts), or SIGTERM,\n"
+        "                           which ends it and the run, as pppd 2.4.2 does\n"
         "  --callback               run CBCP set-up after authentication\n"
         "  --ipv6                   bring IPv6CP up after IPCP\n"
         "  --rechallenges N         CHAP re-challenges while the link is up\n"
@@ -440,7 +468,7 @@ bool parse_options(int argc, char **argv) {
            o_peer_ip, o_local_id, o_peer_id, o_auth, o_user, o_password, o_callback, o_ipv6,
            o_rechallenges, o_cycles, o_down, o_bin, o_bout, o_pin, o_pout, o_time, o_tun,
            o_while_up, o_reap, o_json, o_quiet, o_help, o_remote_number, o_ms_dns, o_mru, o_maxconnect,
-           o_idle, o_up_for, o_counters_at, o_end };
+           o_idle, o_up_for, o_counters_at, o_end, o_until_signal };
     static const option longopts[] = {
         {"plugin", 1, nullptr, o_plugin}, {"port", 1, nullptr, o_port},
         {"no-port", 0, nullptr, o_no_port}, {"ifname", 1, nullptr, o_ifname},
@@ -459,6 +487,7 @@ bool parse_options(int argc, char **argv) {
         {"ms-dns", 1, nullptr, o_ms_dns}, {"mru", 1, nullptr, o_mru}, {"maxconnect", 1, nullptr, o_maxconnect},
         {"idle", 1, nullptr, o_idle}, {"up-for", 1, nullptr, o_up_for},
         {"counters-at", 1, nullptr, o_counters_at}, {"end", 1, nullptr, o_end},
+        {"until-signal", 0, nullptr, o_until_signal},
         {"quiet", 0, nullptr, o_quiet},
         {"help", 0, nullptr, o_help}, {nullptr, 0, nullptr, 0}};
     int c;
@@ -565,6 +594,7 @@ bool parse_options(int argc, char **argv) {
         case o_time: if (!parse_unsigned(optarg, sim.connect_time_at_down)) return bad("time", optarg); break;
         case o_tun: opts.tun = true; break;
         case o_while_up: opts.while_up = optarg; break;
+        case o_until_signal: opts.until_signal = true; break;
         case o_reap: opts.reap = true; break;
         case o_json: opts.json = true; break;
         case o_quiet: opts.quiet = true; break;
@@ -627,7 +657,7 @@ int main(int argc, char **argv) {
 
     int result = kExitUp;
     int refused = 0;
-    for (int cycle = 0; cycle < opts.cycles; ++cycle) {
+    for (int cycle = 0; cycle < opts.cycles && !opts.terminated; ++cycle) {
         auto pick = [cycle](const std::vector<std::string> &list) {
             return list.empty() ? std::string() : list[std::min<std::size_t>(cycle, list.size() - 1)];
         };
