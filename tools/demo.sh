@@ -128,13 +128,22 @@ show_radacct() {
         acctinputoctets AS octets_in, acctterminatecause AS cause FROM radacct ORDER BY radacctid"
 }
 show_radacct
-echo "--- A daemon killed (SIGKILL) during bob's call leaves his row open:"
+echo "--- While bob's link is up, the session registry (dsconf sessions) names its session:"
+registry=$(sim --port 0 --user bob --password bob-pw --remote-number 5550199 --while-up "\"$DSCONF\" sessions" |
+    grep -E '^(PORT|port-)')
+echo "$registry"
+if ! grep -q '^port-0 *bob .* live$' <<<"$registry"; then
+    echo "!!! the registry did not show bob's link as live" >&2
+    DEMO_FAILURES=$((DEMO_FAILURES + 1))
+fi
+echo "--- A daemon killed (SIGKILL) during bob's next call leaves his row open, and its registry entry stale:"
 sim --port 0 --user bob --password bob-pw --remote-number 5550199 --while-up 'kill -9 $PPID' >/dev/null 2>&1
 show_radacct | grep -E '^username|^bob'
+"$DSCONF" sessions
 echo "--- The device starts again: dsacct on (Accounting-On) closes it:"
 "$DSACCT" -c $S/dsradius.conf on 2>&1
 show_radacct | grep -E '^username|^bob'
-if [ "$(radacct "SELECT acctterminatecause FROM radacct WHERE username = 'bob' AND callingstationid = '5550199'")" != NAS-Reboot ]; then
+if [ "$(radacct "SELECT acctterminatecause FROM radacct WHERE username = 'bob' ORDER BY radacctid DESC LIMIT 1")" != NAS-Reboot ]; then
     echo "!!! dsacct on did not close the killed daemon's session" >&2
     DEMO_FAILURES=$((DEMO_FAILURES + 1))
 fi
