@@ -10,6 +10,7 @@
 
 #include <sys/types.h>
 
+#include <bitset>
 #include <charconv>
 #include <cstdint>
 #include <fstream>
@@ -69,11 +70,14 @@ bool parse_number(std::string_view text, N &out) {
     return error == std::errc{} && end == text.data() + text.size();
 }
 
-// Returns the entry in `text`, nothing when a line is malformed or a field
-// is missing.
+// Returns the entry in `text`, nothing when a line is malformed, or a field
+// is missing or given twice.
 inline std::optional<entry> parse(std::string_view text) {
     entry e;
-    unsigned seen = 0;
+    constexpr const char *kKeys[] = {"session_id", "user", "nas_port", "nas_port_id", "framed_ip",
+                                     "calling_station_id", "ifname", "pid", "start_time", "since"};
+    constexpr std::size_t kFields = std::size(kKeys);
+    std::bitset<kFields> seen;
     struct text_field { const char *key; std::string *value; };
     const text_field texts[] = {{"session_id", &e.session_id}, {"user", &e.user}, {"nas_port_id", &e.nas_port_id},
                                 {"framed_ip", &e.framed_ip}, {"calling_station_id", &e.calling_station_id},
@@ -81,6 +85,10 @@ inline std::optional<entry> parse(std::string_view text) {
     for (std::string_view line : base::lines(text)) {
         auto w = base::words(line, base::kWhiteSpace);
         if (w.empty() || w.size() > 2) return std::nullopt;
+        std::size_t field = 0;
+        while (field < kFields && w[0] != kKeys[field]) ++field;
+        if (field == kFields || seen[field]) return std::nullopt;
+        seen[field] = true;
         std::string_view value = w.size() == 2 ? w[1] : std::string_view();  // an empty text has no digits
         bool known = false;
         for (const text_field &f : texts)
@@ -95,10 +103,8 @@ inline std::optional<entry> parse(std::string_view text) {
         else if (w[0] == "start_time") known = parse_number(value, e.start_time);
         else if (w[0] == "since") known = parse_number(value, e.since);
         if (!known) return std::nullopt;
-        ++seen;
     }
-    constexpr unsigned kFields = 10;
-    if (seen != kFields) return std::nullopt;
+    if (!seen.all()) return std::nullopt;
     return e;
 }
 

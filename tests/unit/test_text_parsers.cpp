@@ -95,8 +95,11 @@ TEST(SessionRegistry, EntriesRoundTripAndRefuseTheRest) {
     EXPECT_EQ(session_registry::format(*back), text);
     EXPECT_NE(e.start_time, 0u);
     EXPECT_TRUE(session_registry::live(e));
+    // Found by fuzzing: a field given twice stood in for a missing one.
+    std::string no_pid = text.substr(0, text.find("pid ")) + text.substr(text.find("start_time"));
     for (std::string bad : {text + "extra 1\n", text.substr(text.find('\n') + 1), text + "pid 2 3\n",
-                            std::string("session_id zz\n") + text.substr(text.find('\n') + 1)})
+                            std::string("session_id zz\n") + text.substr(text.find('\n') + 1),
+                            no_pid + "user 61\n"})
         EXPECT_FALSE(session_registry::parse(bad)) << bad;
     session_registry::entry other = e;
     other.start_time += 1;  // the pid reused by another process
