@@ -97,7 +97,10 @@ up=$(sim --port 0 --user alice --password apw --while-up "\"$DSCONF\" sessions" 
 sleep 0.2
 session=$(record alice Start | grep -o 'Acct-Session-Id = "[0-9a-f]*"' | cut -d'"' -f2)
 expect_contains "registry: a link's entry while it is up, with its Acct-Session-Id, live" "$up" "alice            $session 10.0.0.2"
-expect_eq "...live" "$(grep -c ' live$' <<<"$up")" "1"
+# qemu-user answers a process's reads of its own /proc entry itself, without
+# the start time the kernel gives everyone else.
+emulator_limit "a live registry entry" "qemu-user fakes a process's own /proc/PID/stat" ||
+    expect_eq "...live" "$(grep -c ' live$' <<<"$up")" "1"
 expect_eq "...and IP-down removed it" "$(ls $entries)" ""
 
 # A link up until a signal, as pppd 2.4.2 ends it: SIGHUP ends the link and
