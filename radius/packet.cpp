@@ -140,6 +140,22 @@ std::optional<std::vector<uint8_t>> encode_access_request(const packet &p, std::
     return out;
 }
 
+std::optional<std::vector<uint8_t>> encode_reply(const packet &request, const packet &reply, std::string_view secret) {
+    packet p = reply;
+    p.identifier = request.identifier;
+    p.auth = request.auth;
+    p.add(message_authenticator, std::string(kMessageAuthenticatorSize, '\0'));
+    auto out = serialize(p);
+    if (!out) return std::nullopt;
+    auto mac = hmac_md5(secret, out->data(), out->size());
+    if (!mac) return std::nullopt;
+    std::memcpy(out->data() + out->size() - mac->size(), mac->data(), mac->size());
+    auto digest = md5({bytes_of(out->data(), out->size()), secret});
+    if (!digest) return std::nullopt;
+    std::memcpy(out->data() + kAuthOffset, digest->data(), digest->size());
+    return out;
+}
+
 std::optional<std::vector<uint8_t>> encode_accounting_request(packet &p, std::string_view secret) {
     p.auth.fill(0);
     auto out = serialize(p);

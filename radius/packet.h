@@ -32,6 +32,7 @@ inline constexpr std::size_t kAuthOffset = 4;
 enum code : uint8_t {
     access_request = 1, access_accept = 2, access_reject = 3, accounting_request = 4,
     accounting_response = 5, access_challenge = 11, status_server = 12,
+    disconnect_request = 40, disconnect_ack = 41, disconnect_nak = 42, coa_request = 43, coa_ack = 44, coa_nak = 45,
 };
 
 enum attr : uint8_t {
@@ -43,7 +44,7 @@ enum attr : uint8_t {
     acct_status_type = 40, acct_delay_time = 41, acct_input_octets = 42, acct_output_octets = 43,
     acct_session_id = 44, acct_authentic = 45, acct_session_time = 46, acct_input_packets = 47,
     acct_output_packets = 48, acct_terminate_cause = 49, acct_input_gigawords = 52, acct_output_gigawords = 53,
-    event_timestamp = 55,
+    proxy_state = 33, event_timestamp = 55, error_cause = 101,
     chap_challenge = 60, nas_port_type = 61, acct_interim_interval = 85,
     message_authenticator = 80, nas_port_id = 87, nas_ipv6_address = 95, framed_interface_id = 96,
     framed_ipv6_route = 99,
@@ -96,6 +97,12 @@ std::optional<authenticator> hmac_md5(std::string_view key, const uint8_t *data,
 // (its value computed here), or nothing (logged) when it would exceed
 // kMaxPacket or a digest fails.
 std::optional<std::vector<uint8_t>> encode_access_request(const packet &p, std::string_view secret);
+
+// Returns the wire form of a reply with `code` to the request `request`: its
+// identifier, every attribute of `reply` and a Message-Authenticator, both
+// computed over the request's authenticator (RFC 2865 section 3, RFC 3579
+// section 3.2); nothing (logged) on failure.
+std::optional<std::vector<uint8_t>> encode_reply(const packet &request, const packet &reply, std::string_view secret);
 
 // Returns the wire form of an Accounting-Request with its keyed authenticator
 // (RFC 2866 section 3), written back into `p`; nothing (logged) on failure.

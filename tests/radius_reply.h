@@ -25,6 +25,11 @@ inline radius::authenticator must(std::optional<radius::authenticator> digest) {
     return *digest;
 }
 
+inline std::vector<uint8_t> must_bytes(std::optional<std::vector<uint8_t>> bytes) {
+    if (!bytes) throw std::runtime_error("encoding failed in a test");
+    return *bytes;
+}
+
 // Returns the reply to a request with `request_auth`, signed with `secret`.
 inline std::vector<uint8_t> reply(uint8_t code, uint8_t id, const radius::authenticator &request_auth,
                                   const std::vector<radius::attribute> &attrs, std::string_view secret,

@@ -29,6 +29,7 @@
 #include "radius/accounting.h"
 #include "radius/client.h"
 #include "radius/config.h"
+#include "radius/dynauth.h"
 #include "radius/hold_down.h"
 #include "radius/packet.h"
 #include "radius/probe.h"
@@ -379,6 +380,149 @@ TEST(RadiusTls, WritesToAClosedConnectionDoNotKill) {
     sigpending(&pending);
     EXPECT_EQ(sigismember(&pending, SIGPIPE), 0);
     close(pair[0]);
+}
+
+// A Disconnect-Request as radclient 3.2.1 sent it ("s3cret"): User-Name
+// alice, Acct-Session-Id 0a1b, Event-Timestamp 1796654152, a
+// Message-Authenticator and Proxy-State 0x7071, captured on the wire.
+const char *const kRadclientDisconnect =
+    "2862003d93f8d6a46af99dd9d7bb1defdbde93a70107616c6963652c063061316237066b16c448"
+    "5012a120ed3ac3318f7ac37f5a95988fafeb21047071";
+constexpr int64_t kRadclientStamp = 1796654152;
+
+// Returns a Disconnect- or CoA-Request signed as RFC 5176 says, with or
+// without (and with two) Message-Authenticators.
+std::vector<uint8_t> dynauth_request(uint8_t code, const std::vector<radius::attribute> &attrs, int mas = 1) {
+    radius::packet p;
+    p.code = code;
+    p.identifier = 7;
+    p.attributes = attrs;
+    for (int i = 0; i < mas; ++i) p.add(radius::message_authenticator, std::string(radius::kMessageAuthenticatorSize, '\0'));
+    auto bytes = radius::encode_accounting_request(p, "s3cret");  // a zero Request Authenticator for now
+    std::vector<uint8_t> out = radius_test::must_bytes(bytes);
+    std::fill(out.begin() + radius::kAuthOffset, out.begin() + radius::kHeaderSize, 0);
+    if (mas == 1) {
+        auto mac = radius_test::must(radius::hmac_md5("s3cret", out.data(), out.size()));
+        std::copy(mac.begin(), mac.end(), out.end() - mac.size());
+    }
+    auto digest = radius_test::must(radius::md5({std::string_view(reinterpret_cast<char *>(out.data()), out.size()), "s3cret"}));
+    std::copy(digest.begin(), digest.end(), out.begin() + radius::kAuthOffset);
+    return out;
+}
+
+std::string u32_bytes(uint32_t v) { return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; }
+
+// Every check a Disconnect-Request must pass (RFC 5176 sections 2.3, 3.5, 6.3).
+TEST(RadiusDynauth, RequestsAreCheckedAsTheRfcSays) {
+    std::vector<uint8_t> captured(std::strlen(kRadclientDisconnect) / 2);
+    for (std::size_t i = 0; i < captured.size(); ++i) std::sscanf(kRadclientDisconnect + 2 * i, "%2hhx", &captured[i]);
+    using radius::dynauth_check;
+    const radius::attribute stamp{radius::event_timestamp, u32_bytes(kRadclientStamp)};
+    const radius::attribute user{radius::user_name, "alice"};
+    auto tampered = captured;
+    tampered[radius::kHeaderSize + 2] ^= 1;  // one letter of the user name
+    struct row {
+        const char *what;
+        std::vector<uint8_t> request;
+        radius::dynauth_rules rules;
+        int64_t now;
+        dynauth_check verdict;
+    };
+    const row rows[] = {
+        {"radclient's request", captured, {}, kRadclientStamp, dynauth_check::ok},
+        {"...a byte changed", tampered, {}, kRadclientStamp, dynauth_check::bad_authenticator},
+        {"...300 s later", captured, {}, kRadclientStamp + 300, dynauth_check::ok},
+        {"...301 s later", captured, {}, kRadclientStamp + 301, dynauth_check::stale_event_timestamp},
+        {"...301 s early (from the future)", captured, {}, kRadclientStamp - 301, dynauth_check::stale_event_timestamp},
+        {"no Message-Authenticator", dynauth_request(radius::disconnect_request, {user, stamp}, 0), {}, kRadclientStamp,
+         dynauth_check::missing_message_authenticator},
+        {"...when not required", dynauth_request(radius::disconnect_request, {user, stamp}, 0), {false, true, 300},
+         kRadclientStamp, dynauth_check::ok},
+        {"two of them", dynauth_request(radius::disconnect_request, {user, stamp}, 2), {false, true, 300},
+         kRadclientStamp, dynauth_check::malformed_message_authenticator},
+        {"no Event-Timestamp", dynauth_request(radius::disconnect_request, {user}), {}, kRadclientStamp,
+         dynauth_check::missing_event_timestamp},
+        {"...when not required", dynauth_request(radius::disconnect_request, {user}), {true, false, 300}, 0,
+         dynauth_check::ok},
+        {"a CoA-Request", dynauth_request(radius::coa_request, {user, stamp}), {}, kRadclientStamp, dynauth_check::ok},
+        {"an Access-Request", dynauth_request(radius::access_request, {user, stamp}), {}, kRadclientStamp,
+         dynauth_check::not_a_request},
+    };
+    for (const row &r : rows) {
+        radius::packet p;
+        EXPECT_EQ(radius::check_dynauth_request(r.request.data(), r.request.size(), "s3cret", r.rules, r.now, &p), r.verdict)
+            << r.what;
+    }
+    auto bad_ma = dynauth_request(radius::disconnect_request, {user, stamp});
+    bad_ma[bad_ma.size() - 1] ^= 1;  // and the Request Authenticator recomputed over it
+    std::fill(bad_ma.begin() + radius::kAuthOffset, bad_ma.begin() + radius::kHeaderSize, 0);
+    auto digest = radius_test::must(radius::md5({std::string_view(reinterpret_cast<char *>(bad_ma.data()), bad_ma.size()), "s3cret"}));
+    std::copy(digest.begin(), digest.end(), bad_ma.begin() + radius::kAuthOffset);
+    EXPECT_EQ(radius::check_dynauth_request(bad_ma.data(), bad_ma.size(), "s3cret", {}, kRadclientStamp, nullptr),
+              dynauth_check::bad_message_authenticator);
+    EXPECT_EQ(radius::check_dynauth_request(captured.data(), captured.size(), "other", {}, kRadclientStamp, nullptr),
+              dynauth_check::bad_authenticator);
+}
+
+// What a Disconnect-Request names, which Error-Cause it earns, and the
+// signed reply that carries its Proxy-State back.
+TEST(RadiusDynauth, SessionsNamedAndRepliesSigned) {
+    radius::config nas;
+    nas.nas_identifier = "dsppp-test";
+    sockaddr_storage local{};
+    local.ss_family = AF_INET;
+    reinterpret_cast<sockaddr_in &>(local).sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const std::string loopback("\x7f\0\0\x01", 4), other("\xc0\0\x02\x01", 4);
+    using A = radius::attribute;
+    struct row {
+        const char *what;
+        std::vector<A> attrs;
+        uint32_t cause;
+    };
+    const row rows[] = {
+        {"the session id and the user", {{radius::acct_session_id, "0a1b"}, {radius::user_name, "alice"}}, 0},
+        {"our NAS-IP-Address (the address it came to)", {{radius::nas_ip_address, loopback}, {radius::nas_port, u32_bytes(1)}}, 0},
+        {"another NAS-IP-Address", {{radius::nas_ip_address, other}, {radius::user_name, "alice"}}, radius::kNasIdentificationMismatch},
+        {"another NAS-Identifier", {{radius::nas_identifier, "nas-b"}, {radius::user_name, "alice"}}, radius::kNasIdentificationMismatch},
+        {"no session named", {{radius::nas_identifier, "dsppp-test"}}, radius::kMissingAttribute},
+        {"a User-Password", {{radius::user_name, "alice"}, {radius::user_password, "x"}}, radius::kUnsupportedAttribute},
+        {"a Framed-IP-Address of 3 octets", {{radius::framed_ip_address, "abc"}}, radius::kUnsupportedAttribute},
+    };
+    for (const row &r : rows) {
+        radius::packet request;
+        request.attributes = r.attrs;
+        radius::session_selector named;
+        EXPECT_EQ(radius::read_disconnect(request, nas, local, named), r.cause) << r.what;
+    }
+    radius::packet request;
+    request.attributes = {{radius::framed_ip_address, std::string("\x0a\0\0\x02", 4)}, {radius::nas_port_id, "/dev/ttyS0"}};
+    radius::session_selector named;
+    ASSERT_EQ(radius::read_disconnect(request, nas, local, named), 0u);
+    EXPECT_EQ(named.framed_ip, "10.0.0.2");
+    EXPECT_EQ(named.nas_port_id, "/dev/ttyS0");
+    EXPECT_FALSE(named.user);
+
+    request.code = radius::disconnect_request;
+    request.identifier = 7;
+    request.auth = kAuth;
+    request.attributes = {{radius::proxy_state, "a"}, {radius::user_name, "u"}, {radius::proxy_state, "b"}};
+    for (uint32_t cause : {0u, radius::kSessionContextNotFound}) {
+        auto bytes = radius::dynauth_reply(request, cause, "s3cret");
+        ASSERT_TRUE(bytes);
+        radius::packet reply;
+        radius::reply_expectation want{7, kAuth, false, true};
+        ASSERT_EQ(radius::check_reply(bytes->data(), bytes->size(), want, "s3cret", &reply), reply_check::ok) << cause;
+        EXPECT_EQ(reply.code, cause ? radius::disconnect_nak : radius::disconnect_ack);
+        EXPECT_EQ(reply.first(radius::error_cause), cause ? std::optional(u32_bytes(cause)) : std::nullopt);
+        std::vector<std::string> states;
+        for (const A &a : reply.attributes)
+            if (a.type == radius::proxy_state) states.push_back(a.value);
+        EXPECT_EQ(states, (std::vector<std::string>{"a", "b"}));
+    }
+    request.code = radius::coa_request;
+    auto nak = radius::dynauth_reply(request, radius::kUnsupportedService, "s3cret");
+    ASSERT_TRUE(nak);
+    EXPECT_EQ((*nak)[0], radius::coa_nak);
 }
 
 struct RadiusFiles : ::testing::Test {
