@@ -19,12 +19,6 @@ static_assert(kMaxAttrValue == pam_env::kMaxText, "the contract's texts are RADI
 
 namespace {
 
-std::optional<uint32_t> as_u32(const std::string &value) {
-    if (value.size() != base::kIpv4Size) return std::nullopt;
-    const auto *b = reinterpret_cast<const unsigned char *>(value.data());
-    return (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
-}
-
 // Returns a text attribute up to its first NUL.
 std::string text_of(const std::string &value) { return value.substr(0, value.find('\0')); }
 
@@ -91,16 +85,16 @@ std::optional<std::string> microsoft_attribute(const packet &p, uint8_t type) {
 
 void apply_accept(pam_handle_t *pamh, const packet &accept) {
     using namespace pam_env;
-    if (auto v = accept.first(framed_ip_address); v && as_u32(*v))
-        put(pamh, kFramedIpAddress, encode_address(htonl(*as_u32(*v))));
+    if (auto v = accept.first(framed_ip_address); v && u32_value(*v))
+        put(pamh, kFramedIpAddress, encode_address(htonl(*u32_value(*v))));
     struct numeric { uint8_t type; const char *key; };
     for (numeric n : {numeric{framed_mtu, kFramedMtu}, numeric{framed_compression, kFramedCompression},
                       numeric{session_timeout, kSessionTimeout}, numeric{idle_timeout, kIdleTimeout}})
-        if (auto v = accept.first(n.type); v && as_u32(*v))
-            put(pamh, n.key, encode_decimal(static_cast<int32_t>(*as_u32(*v))));
+        if (auto v = accept.first(n.type); v && u32_value(*v))
+            put(pamh, n.key, encode_decimal(static_cast<int32_t>(*u32_value(*v))));
     if (auto v = accept.first(callback_number)) put(pamh, kLoginCallbackNumber, text_of(*v));
     if (auto v = accept.first(callback_id)) put(pamh, kFramedCallbackId, text_of(*v));
-    if (auto v = accept.first(service_type); v && as_u32(*v) == kServiceCallbackFramed)
+    if (auto v = accept.first(service_type); v && u32_value(*v) == kServiceCallbackFramed)
         put(pamh, kFramedCallbackEnabled, encode_decimal(1));
     put_list(pamh, accept, framed_route, kFramedRoute, false);
     put_list(pamh, accept, framed_ipv6_route, kFramedIpv6Route, false);
@@ -109,10 +103,10 @@ void apply_accept(pam_handle_t *pamh, const packet &accept) {
         put(pamh, kFramedInterfaceId, encode_interface_id(reinterpret_cast<const unsigned char *>(v->data())));
     struct dns { uint8_t type; const char *key; };
     for (dns d : {dns{kMsPrimaryDnsType, pam_env::kMsPrimaryDnsServer}, dns{kMsSecondaryDnsType, pam_env::kMsSecondaryDnsServer}})
-        if (auto v = microsoft_attribute(accept, d.type); v && as_u32(*v))
-            put(pamh, d.key, encode_address(htonl(*as_u32(*v))));
-    if (auto v = accept.first(acct_interim_interval); v && as_u32(*v))
-        put(pamh, kAcctInterimInterval, encode_decimal(static_cast<int32_t>(*as_u32(*v))));
+        if (auto v = microsoft_attribute(accept, d.type); v && u32_value(*v))
+            put(pamh, d.key, encode_address(htonl(*u32_value(*v))));
+    if (auto v = accept.first(acct_interim_interval); v && u32_value(*v))
+        put(pamh, kAcctInterimInterval, encode_decimal(static_cast<int32_t>(*u32_value(*v))));
     put(pamh, kAcctAuthentic, encode_decimal(kAuthenticRadius));
 }
 

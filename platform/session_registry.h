@@ -25,7 +25,6 @@
 
 namespace session_registry {
 
-inline constexpr const char *kParentDir = "/var/run/dsppp";
 inline constexpr const char *kDir = "/var/run/dsppp/sessions";
 inline constexpr mode_t kDirMode = 0700;
 inline constexpr mode_t kEntryMode = 0600;

@@ -13,11 +13,6 @@ namespace radius {
 
 namespace {
 
-uint32_t u32_of(const std::string &v) {
-    const auto *b = reinterpret_cast<const unsigned char *>(v.data());
-    return (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
-}
-
 // The attributes a Disconnect-Request may carry (RFC 5176 section 3.6):
 // identification, the NAS's, and what only describes or protects the request.
 constexpr uint8_t kAllowed[] = {user_name, nas_ip_address, nas_port, framed_ip_address, class_, calling_station_id,
@@ -63,10 +58,10 @@ dynauth_check check_dynauth_request(const uint8_t *bytes, std::size_t size, std:
     case reply_check::crypto_failure: return dynauth_check::crypto_failure;
     }
     auto stamp = p.first(event_timestamp);
-    if (stamp && stamp->size() != sizeof(uint32_t)) return dynauth_check::malformed;
+    if (stamp && !u32_value(*stamp)) return dynauth_check::malformed;
     if (!stamp && rules.require_event_timestamp) return dynauth_check::missing_event_timestamp;
     if (stamp) {
-        int64_t when = u32_of(*stamp);
+        int64_t when = *u32_value(*stamp);
         int64_t skew = when > now ? when - now : now - when;
         if (skew > static_cast<int64_t>(rules.event_window_s)) return dynauth_check::stale_event_timestamp;
     }
@@ -114,8 +109,8 @@ uint32_t read_disconnect(const packet &request, const config &nas, const sockadd
         case nas_port_id: out.nas_port_id = a.value; identified = true; break;
         case calling_station_id: out.calling_station_id = a.value; identified = true; break;
         case nas_port:
-            if (a.value.size() != sizeof(uint32_t)) return kUnsupportedAttribute;
-            out.nas_port = u32_of(a.value);
+            out.nas_port = u32_value(a.value);
+            if (!out.nas_port) return kUnsupportedAttribute;
             identified = true;
             break;
         case framed_ip_address: {

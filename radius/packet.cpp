@@ -129,6 +129,12 @@ std::optional<authenticator> hmac_md5(std::string_view key, const uint8_t *data,
     return mac;
 }
 
+std::optional<uint32_t> u32_value(std::string_view value) {
+    if (value.size() != sizeof(uint32_t)) return std::nullopt;
+    const auto *b = reinterpret_cast<const unsigned char *>(value.data());
+    return (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
+}
+
 std::optional<std::vector<uint8_t>> encode_access_request(const packet &p, std::string_view secret) {
     packet with_ma = p;
     with_ma.add(message_authenticator, std::string(kMessageAuthenticatorSize, '\0'));
@@ -144,12 +150,8 @@ std::optional<std::vector<uint8_t>> encode_reply(const packet &request, const pa
     packet p = reply;
     p.identifier = request.identifier;
     p.auth = request.auth;
-    p.add(message_authenticator, std::string(kMessageAuthenticatorSize, '\0'));
-    auto out = serialize(p);
+    auto out = encode_access_request(p, secret);  // the Message-Authenticator, over the request's authenticator
     if (!out) return std::nullopt;
-    auto mac = hmac_md5(secret, out->data(), out->size());
-    if (!mac) return std::nullopt;
-    std::memcpy(out->data() + out->size() - mac->size(), mac->data(), mac->size());
     auto digest = md5({bytes_of(out->data(), out->size()), secret});
     if (!digest) return std::nullopt;
     std::memcpy(out->data() + kAuthOffset, digest->data(), digest->size());

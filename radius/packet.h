@@ -93,6 +93,10 @@ std::optional<authenticator> md5(std::initializer_list<std::string_view> parts);
 // Returns HMAC-MD5 of `data` under `key`, or nothing (logged).
 std::optional<authenticator> hmac_md5(std::string_view key, const uint8_t *data, std::size_t size);
 
+// Returns the value of a 4-octet integer attribute in host order, or nothing
+// when `value` is not 4 octets.
+std::optional<uint32_t> u32_value(std::string_view value);
+
 // Returns the wire form of an Access-Request carrying a Message-Authenticator
 // (its value computed here), or nothing (logged) when it would exceed
 // kMaxPacket or a digest fails.

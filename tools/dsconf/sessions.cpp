@@ -27,12 +27,14 @@ constexpr std::size_t kTimeSize = 32;
 // of root's; `why` says why not.
 std::optional<std::string> read_entry(const std::string &path, std::string &why) {
     base::unique_fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-    struct stat st {};
-    if (!fd || fstat(fd.get(), &st) != 0) {
+    if (!fd) {
         why = "cannot be opened";
         return std::nullopt;
     }
-    if (!S_ISREG(st.st_mode) || st.st_uid != 0 || (st.st_mode & base::kNoAccessForOthers) != 0 ||
+    struct stat st {};
+    // dsconf runs as root: "root or us" is root.
+    if (base::check_open_file(fd.get(), {base::file_owner::root_or_us, base::kNoAccessForOthers}, st) !=
+            base::file_verdict::trusted ||
         st.st_size > static_cast<off_t>(reg::kMaxEntrySize)) {
         why = "is not a private regular file of root's";
         return std::nullopt;
