@@ -14,6 +14,7 @@ namespace base {
 enum class file_owner {
     anyone,      // whoever owns it (the directory guards it)
     root_or_us,  // root, or the effective user we run as
+    root,        // root alone, whoever we run as
 };
 
 inline constexpr mode_t kNoAccessForOthers = 077;  // nothing for group or others
@@ -35,6 +36,7 @@ inline file_verdict check_open_file(int fd, const file_rule &rule, struct stat &
     st = {};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return file_verdict::not_regular;
     if (rule.owner == file_owner::root_or_us && !owned_by_us(st.st_uid)) return file_verdict::foreign_owner;
+    if (rule.owner == file_owner::root && st.st_uid != 0) return file_verdict::foreign_owner;
     if ((st.st_mode & rule.forbidden) != 0) return file_verdict::loose_mode;
     return file_verdict::trusted;
 }

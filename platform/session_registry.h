@@ -8,8 +8,13 @@
 // process it names is the one that wrote it (same pid, same start time).
 #pragma once
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <bitset>
 #include <charconv>
 #include <cstdint>
@@ -19,8 +24,11 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "base/file_trust.h"
 #include "base/line_tokens.h"
+#include "base/unique_fd.h"
 #include "platform/pam_env.h"
 
 namespace session_registry {
@@ -119,6 +127,45 @@ inline std::optional<unsigned long long> process_start_time(long long pid) {
     if (fields.size() < kStartTimeAfterCommand || !parse_number(fields[kStartTimeAfterCommand - 1], start))
         return std::nullopt;
     return start;
+}
+
+// Returns the names of the entries in `dir`, sorted (none when it cannot be
+// read).
+inline std::vector<std::string> entry_names(const std::string &dir) {
+    std::vector<std::string> names;
+    if (DIR *d = opendir(dir.c_str())) {
+        while (dirent *e = readdir(d))
+            if (e->d_name[0] != '.') names.emplace_back(e->d_name);
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Returns the entry at `path` when it is a regular file of root's that
+// nobody else may read or write, in the format; `why` says why not. Whoever
+// reads it, root or not, trusts root's entries alone.
+inline std::optional<entry> read_entry(const std::string &path, std::string &why) {
+    base::unique_fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (!fd) {
+        why = "cannot be opened";
+        return std::nullopt;
+    }
+    struct stat st {};
+    if (base::check_open_file(fd.get(), {base::file_owner::root, base::kNoAccessForOthers}, st) !=
+            base::file_verdict::trusted ||
+        st.st_size > static_cast<off_t>(kMaxEntrySize)) {
+        why = "is not a private regular file of root's";
+        return std::nullopt;
+    }
+    std::string text(static_cast<std::size_t>(st.st_size), '\0');
+    if (read(fd.get(), text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+        why = "cannot be read";
+        return std::nullopt;
+    }
+    auto e = parse(text);
+    if (!e) why = "is not in the registry's format";
+    return e;
 }
 
 // Returns whether the process that wrote `e` still runs: its pid is there,

@@ -21,20 +21,9 @@
 
 namespace radius {
 
-namespace {
-
-constexpr unsigned kMaxPort = 65535;
-
 bool parse_unsigned(std::string_view text, unsigned &out, unsigned max) {
     auto [end, err] = std::from_chars(text.data(), text.data() + text.size(), out);
     return err == std::errc{} && end == text.data() + text.size() && !text.empty() && out <= max;
-}
-
-bool parse_seconds_ms(std::string_view text, unsigned &ms) {
-    unsigned seconds = 0;
-    if (!parse_unsigned(text, seconds, kMaxTimeoutMs / 1000) || seconds == 0) return false;
-    ms = seconds * 1000;
-    return true;
 }
 
 std::string quoted(std::string_view s) {
@@ -44,9 +33,15 @@ std::string quoted(std::string_view s) {
     return out;
 }
 
-}  // namespace
-
 namespace {
+
+bool parse_seconds_ms(std::string_view text, unsigned &ms) {
+    unsigned seconds = 0;
+    if (!parse_unsigned(text, seconds, kMaxTimeoutMs / 1000) || seconds == 0) return false;
+    ms = seconds * 1000;
+    return true;
+}
+
 
 // Returns the first `limit` bytes of `path` (and whether there is more in
 // `more`), when it is a regular file of root's (or ours) that group and
@@ -119,6 +114,29 @@ std::optional<secret::string> read_secret(const std::string &path, std::string &
         syslog(LOG_WARNING, "%s: the secret in %s is %zu bytes; RFC 2865 recommends at least %zu", log_name,
                path.c_str(), text.size(), kRecommendedSecret);
     return secret::string(text);
+}
+
+bool parse_nas_directive(const std::vector<std::string> &w, config &c, std::string &error) {
+    error.clear();
+    if (w.size() != 2) return false;
+    if (w[0] == "nas-identifier") {
+        if (w[1].size() > kMaxAttrValue)
+            error = "nas-identifier of " + std::to_string(w[1].size()) + " bytes; at most " +
+                    std::to_string(kMaxAttrValue) + " fit NAS-Identifier";
+        else
+            c.nas_identifier = w[1];
+    } else if (w[0] == "nas-ipv6-address") {
+        in6_addr a{};
+        if (inet_pton(AF_INET6, w[1].c_str(), &a) != 1) error = "bad nas-ipv6-address " + quoted(w[1]);
+        else c.nas_ipv6 = a;
+    } else if (w[0] == "nas-ip-address") {
+        in_addr a{};
+        if (inet_pton(AF_INET, w[1].c_str(), &a) != 1) error = "bad nas-ip-address " + quoted(w[1]);
+        else c.nas_ip = a;
+    } else {
+        return false;
+    }
+    return true;
 }
 
 std::optional<config> parse_config(std::string_view text, std::string &error) {
@@ -200,19 +218,8 @@ std::optional<config> parse_config(std::string_view text, std::string &error) {
         } else if (key == "hold-down" && w.size() == 2) {
             if (!parse_unsigned(w[1], c.hold_down_s, kMaxHoldDownSeconds))
                 return fail("bad hold-down " + quoted(w[1]));
-        } else if (key == "nas-identifier" && w.size() == 2) {
-            if (w[1].size() > kMaxAttrValue)
-                return fail("nas-identifier of " + std::to_string(w[1].size()) + " bytes; at most " +
-                            std::to_string(kMaxAttrValue) + " fit NAS-Identifier");
-            c.nas_identifier = w[1];
-        } else if (key == "nas-ipv6-address" && w.size() == 2) {
-            in6_addr a{};
-            if (inet_pton(AF_INET6, w[1].c_str(), &a) != 1) return fail("bad nas-ipv6-address " + quoted(w[1]));
-            c.nas_ipv6 = a;
-        } else if (key == "nas-ip-address" && w.size() == 2) {
-            in_addr a{};
-            if (inet_pton(AF_INET, w[1].c_str(), &a) != 1) return fail("bad nas-ip-address " + quoted(w[1]));
-            c.nas_ip = a;
+        } else if (std::string nas_error; parse_nas_directive(w, c, nas_error)) {
+            if (!nas_error.empty()) return fail(nas_error);
         } else if (key == "require-message-authenticator" && w.size() == 2) {
             if (w[1] != "yes" && w[1] != "no") return fail("expected yes or no, got " + quoted(w[1]));
             c.require_message_authenticator = w[1] == "yes";

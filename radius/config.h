@@ -33,6 +33,7 @@ namespace radius {
 inline constexpr const char *kDefaultConfig = "/etc/dsdevice/pam_dsradius.conf";
 inline constexpr unsigned kDefaultAuthPort = 1812;
 inline constexpr unsigned kDefaultAcctPort = 1813;
+inline constexpr unsigned kMaxPort = 65535;
 // Defaults keep a dial-in well inside a peer's patience (PAP and CHAP peers
 // commonly give up after 30 s): 2 s a try, 2 tries a server, 10 s in all.
 inline constexpr unsigned kDefaultTimeoutMs = 2000;
@@ -92,6 +93,18 @@ struct config {
     unsigned interim_interval_s = 0;          // 0: as the Access-Accept says
     unsigned status_interval_s = kDefaultStatusInterval;
 };
+
+// Returns whether the directive's words `w` are one of the NAS identity
+// (nas-identifier, nas-ip-address, nas-ipv6-address), applied to `c`;
+// `error` names a bad value (and is empty otherwise). Every program that
+// speaks for the NAS reads its identity with this.
+bool parse_nas_directive(const std::vector<std::string> &w, config &c, std::string &error);
+
+// Returns whether `text` is a decimal number of at most `max`, in `out`.
+bool parse_unsigned(std::string_view text, unsigned &out, unsigned max);
+
+// Returns `s` in double quotes, for a message naming a bad value.
+std::string quoted(std::string_view s);
 
 // Parses configuration text; returns nothing with `error` naming the line and value.
 // Secret files are read through `read_secret`.

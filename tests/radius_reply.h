@@ -61,4 +61,27 @@ inline std::vector<uint8_t> reply(uint8_t code, uint8_t id, const radius::authen
     return out;
 }
 
+// Returns a Disconnect- or CoA-Request signed as RFC 5176 says (Request
+// Authenticator and Message-Authenticator over a zero authenticator), with
+// `mas` Message-Authenticators (only one is signed; 0 or 2 are hostile), and
+// one byte of the signed one flipped when `break_ma`.
+inline std::vector<uint8_t> dynauth_request(uint8_t code, uint8_t identifier, const std::vector<radius::attribute> &attrs,
+                                            std::string_view secret, int mas = 1, bool break_ma = false) {
+    radius::packet p;
+    p.code = code;
+    p.identifier = identifier;
+    p.attributes = attrs;
+    for (int i = 0; i < mas; ++i) p.add(radius::message_authenticator, std::string(radius::kMessageAuthenticatorSize, '\0'));
+    std::vector<uint8_t> out = must_bytes(radius::encode_accounting_request(p, secret));
+    std::fill(out.begin() + radius::kAuthOffset, out.begin() + radius::kHeaderSize, 0);
+    if (mas == 1) {
+        auto mac = must(radius::hmac_md5(secret, out.data(), out.size()));
+        if (break_ma) mac[0] ^= 1;
+        std::copy(mac.begin(), mac.end(), out.end() - mac.size());
+    }
+    auto digest = must(radius::md5({std::string_view(reinterpret_cast<char *>(out.data()), out.size()), secret}));
+    std::copy(digest.begin(), digest.end(), out.begin() + radius::kAuthOffset);
+    return out;
+}
+
 }  // namespace radius_test

@@ -390,24 +390,8 @@ const char *const kRadclientDisconnect =
     "5012a120ed3ac3318f7ac37f5a95988fafeb21047071";
 constexpr int64_t kRadclientStamp = 1796654152;
 
-// Returns a Disconnect- or CoA-Request signed as RFC 5176 says, with or
-// without (and with two) Message-Authenticators.
 std::vector<uint8_t> dynauth_request(uint8_t code, const std::vector<radius::attribute> &attrs, int mas = 1) {
-    radius::packet p;
-    p.code = code;
-    p.identifier = 7;
-    p.attributes = attrs;
-    for (int i = 0; i < mas; ++i) p.add(radius::message_authenticator, std::string(radius::kMessageAuthenticatorSize, '\0'));
-    auto bytes = radius::encode_accounting_request(p, "s3cret");  // a zero Request Authenticator for now
-    std::vector<uint8_t> out = radius_test::must_bytes(bytes);
-    std::fill(out.begin() + radius::kAuthOffset, out.begin() + radius::kHeaderSize, 0);
-    if (mas == 1) {
-        auto mac = radius_test::must(radius::hmac_md5("s3cret", out.data(), out.size()));
-        std::copy(mac.begin(), mac.end(), out.end() - mac.size());
-    }
-    auto digest = radius_test::must(radius::md5({std::string_view(reinterpret_cast<char *>(out.data()), out.size()), "s3cret"}));
-    std::copy(digest.begin(), digest.end(), out.begin() + radius::kAuthOffset);
-    return out;
+    return radius_test::dynauth_request(code, 7, attrs, "s3cret", mas);
 }
 
 std::string u32_bytes(uint32_t v) { return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; }
