@@ -37,6 +37,7 @@ enum class dynauth_check {
     ok, malformed, not_a_request, bad_authenticator, missing_message_authenticator, bad_message_authenticator,
     malformed_message_authenticator, missing_event_timestamp, stale_event_timestamp, crypto_failure,
 };
+inline constexpr std::size_t kDynauthVerdicts = static_cast<std::size_t>(dynauth_check::crypto_failure) + 1;
 
 // Returns the verdict on `bytes` from a client sharing `secret` at `now`
 // (seconds since the epoch): a Disconnect- or CoA-Request whose Request

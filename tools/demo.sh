@@ -147,6 +147,38 @@ if [ "$(radacct "SELECT acctterminatecause FROM radacct WHERE username = 'bob' O
     echo "!!! dsacct on did not close the killed daemon's session" >&2
     DEMO_FAILURES=$((DEMO_FAILURES + 1))
 fi
+echo "--- The RADIUS server ends bob's next call (a Disconnect-Request, RFC 5176, sent by radclient) through dsdae:"
+printf '%s\n' dae-demo-secret-0123 >$S/dae.secret
+chmod 600 $S/dae.secret
+printf '%s\n' "listen 127.0.0.1" "client 127.0.0.1 secret-file $S/dae.secret" "nas-identifier dsppp-test" >$S/dsdae.conf
+"$DSDAE" -f -c $S/dsdae.conf 2>$S/dsdae.log &
+wait_udp 3799
+"$SIM" --plugin "$PLUGIN" --json --port 0 --user bob --password bob-pw --remote-number 5550199 --until-signal \
+    >$S/bob.json &
+bob=$!
+for _ in $(seq 200); do grep -q '"event":"waiting"' $S/bob.json && break; sleep 0.05; done
+echo "registry before:"
+"$DSCONF" sessions
+session=$("$DSCONF" sessions | awk '$1 == "port-0" {print $3}')
+request="Acct-Session-Id = \"$session\", Event-Timestamp = $(date +%s), Message-Authenticator = 0x00"
+echo "radclient 127.0.0.1:3799 disconnect <<< '$request'"
+answer=$(radclient -x 127.0.0.1:3799 disconnect dae-demo-secret-0123 <<<"$request" 2>&1)
+grep -E '^(Sent|Received)' <<<"$answer"
+wait $bob
+echo "dsdae's log:"
+grep -E 'Disconnect-Request' $S/dsdae.log | sed 's/^[^:]*: //'
+sleep 0.3
+stop=$(detail | awk -v RS= -v s="$session" 'index($0, s) && /Status-Type = Stop/')
+echo "the Stop that followed:"
+grep -E 'Status-Type|Session-Id|Terminate-Cause' <<<"$stop" | sort -u
+show_radacct | sed -n '1p;$p'
+echo "registry after:"
+"$DSCONF" sessions
+if ! grep -q 'Received Disconnect-ACK' <<<"$answer" || ! grep -q 'Acct-Terminate-Cause = Admin-Reset' <<<"$stop" ||
+    grep -q '^port-0' <<<"$("$DSCONF" sessions)"; then
+    echo "!!! the Disconnect-Request did not end bob's call as shown" >&2
+    DEMO_FAILURES=$((DEMO_FAILURES + 1))
+fi
 kill $(jobs -p) 2>/dev/null
 echo
 if [ "$DEMO_FAILURES" -ne 0 ]; then

@@ -25,6 +25,8 @@ SIM=$BUILD/tools/pppd-sim
 PLUGIN=$BUILD/plugin/dsppp.so
 DSCONF=$BUILD/tools/dsconf
 DSACCT=$BUILD/tools/dsacct
+DSDAE=$BUILD/tools/dsdae
+DAE_SEND=$BUILD/tests/dae-send
 PAM_DRIVE=$BUILD/tests/pam-drive
 RADIUS_FAKE=$BUILD/tests/radius-fake
 TARGET_CC=${DSPPP_TARGET_CC:-cc}
@@ -72,7 +74,7 @@ STUB
     # small wrappers, so every script runs unchanged.
     if [ -n "${DSPPP_EMULATOR:-}" ]; then
         local name
-        for name in SIM DSCONF DSACCT PAM_DRIVE RADIUS_FAKE; do
+        for name in SIM DSCONF DSACCT DSDAE DAE_SEND PAM_DRIVE RADIUS_FAKE; do
             printf '#!/bin/sh\nexec %s %s "$@"\n' "$DSPPP_EMULATOR" "${!name}" >$S/bin/target-${name,,}
             chmod +x $S/bin/target-${name,,}
             printf -v $name '%s' $S/bin/target-${name,,}

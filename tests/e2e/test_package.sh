@@ -13,7 +13,7 @@ deb=$P/dsppp_0.1.0_amd64.deb
 
 files=$(dpkg-deb -c $deb | awk '{print $6}' | grep -v '/$' | sort | tr '\n' ' ')
 expect_eq "the package holds exactly the installed files" "$files" \
-"./usr/bin/pppd-sim ./usr/lib/pppd/2.4.2/dsppp.so ./usr/lib/systemd/system/dsacct.service ./usr/lib/x86_64-linux-gnu/libdsdevice.so.0 ./usr/lib/x86_64-linux-gnu/libdsdevice.so.0.1.0 ./usr/lib/x86_64-linux-gnu/security/pam_dslocal.so ./usr/lib/x86_64-linux-gnu/security/pam_dsradius.so ./usr/sbin/dsacct ./usr/sbin/dsconf ./usr/share/doc/dsppp/changelog.gz ./usr/share/doc/dsppp/copyright ./usr/share/doc/dsppp/examples/device.example.json ./usr/share/doc/dsppp/examples/dsacct.init.example ./usr/share/doc/dsppp/examples/pam.d-ds_no_auth.example ./usr/share/doc/dsppp/examples/pam.d-ppp.example ./usr/share/doc/dsppp/examples/pam_dsradius.conf.example ./usr/share/man/man1/pppd-sim.1.gz ./usr/share/man/man8/dsacct.8.gz ./usr/share/man/man8/dsconf.8.gz ./usr/share/man/man8/dsppp.8.gz ./usr/share/man/man8/pam_dslocal.8.gz ./usr/share/man/man8/pam_dsradius.8.gz "
+"./usr/bin/pppd-sim ./usr/lib/pppd/2.4.2/dsppp.so ./usr/lib/systemd/system/dsacct.service ./usr/lib/systemd/system/dsdae.service ./usr/lib/x86_64-linux-gnu/libdsdevice.so.0 ./usr/lib/x86_64-linux-gnu/libdsdevice.so.0.1.0 ./usr/lib/x86_64-linux-gnu/security/pam_dslocal.so ./usr/lib/x86_64-linux-gnu/security/pam_dsradius.so ./usr/sbin/dsacct ./usr/sbin/dsconf ./usr/sbin/dsdae ./usr/share/doc/dsppp/changelog.gz ./usr/share/doc/dsppp/copyright ./usr/share/doc/dsppp/examples/device.example.json ./usr/share/doc/dsppp/examples/dsacct.init.example ./usr/share/doc/dsppp/examples/dsdae.conf.example ./usr/share/doc/dsppp/examples/dsdae.init.example ./usr/share/doc/dsppp/examples/pam.d-ds_no_auth.example ./usr/share/doc/dsppp/examples/pam.d-ppp.example ./usr/share/doc/dsppp/examples/pam_dsradius.conf.example ./usr/share/man/man1/pppd-sim.1.gz ./usr/share/man/man8/dsacct.8.gz ./usr/share/man/man8/dsconf.8.gz ./usr/share/man/man8/dsdae.8.gz ./usr/share/man/man8/dsppp.8.gz ./usr/share/man/man8/pam_dslocal.8.gz ./usr/share/man/man8/pam_dsradius.8.gz "
 depends=$(dpkg-deb -f $deb Depends)
 for library in libpam0g libnl-route-3-200 libssl3; do
     expect_contains "depends on $library" "$depends" "$library"
@@ -40,6 +40,7 @@ expect_contains "the installed dsacct runs" "$($ROOT/usr/sbin/dsacct 2>&1)" "usa
 expect_eq "its unit starts it at boot and stops it at shutdown" \
     "$(grep -E '^Exec' $ROOT/usr/lib/systemd/system/dsacct.service | tr '\n' ' ')" \
     "ExecStart=-/usr/sbin/dsacct on ExecStop=-/usr/sbin/dsacct off "
+expect_contains "the installed dsdae runs" "$($ROOT/usr/sbin/dsdae -x 2>&1)" "usage: dsdae"
 expect_contains "the manual page reads" "$(MANWIDTH=200 man -l $ROOT/usr/share/man/man8/dsppp.8.gz 2>/dev/null | col -b)" \
     "PAM authentication, accounting and link"
 unset LD_LIBRARY_PATH
@@ -59,8 +60,9 @@ for command in "${quick[@]}"; do
     out=$(bash -c "$command" 2>&1)
     status=$?
     expect_eq "quick start: $command" "$status" "0"
+    [[ $command == pppd-sim* ]] && dialin=$out
 done
-expect_contains "the quick start's dial-in ends as the README says" "$out" "[pap] message=Success result=1"
+expect_contains "the quick start's dial-in ends as the README says" "${dialin:-}" "[pap] message=Success result=1"
 expect_eq "its secret file is private" "$(stat -c '%a %U' /etc/dsdevice/radius.secret)" "600 root"
 umount /usr
 finish

@@ -1,0 +1,128 @@
+// SPDX-License-Identifier: BSD-3-Clause
+// dsdae: the device's Dynamic Authorization server (RFC 5176). A RADIUS
+// server's Disconnect-Request ends the dial-in sessions it names, through
+// the session registry the port daemons keep; a CoA-Request is refused.
+//   dsdae [-f] [-c PATH]
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/signalfd.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/session_registry.h"
+#include "radius/log_name.h"
+#include "tools/dsdae/config.h"
+#include "tools/dsdae/privileges.h"
+#include "tools/dsdae/service.h"
+#include "tools/dsdae/udp.h"
+
+namespace {
+
+constexpr const char *kName = "dsdae";
+constexpr int kExitUsage = 2;
+constexpr int kExitFailed = 1;
+
+int usage() {
+    std::fprintf(stderr, "usage: dsdae [-f] [-c PATH]\n"
+                         "  answers Disconnect-Requests (RFC 5176) as PATH (default %s) says;\n"
+                         "  -f: stays in the foreground and logs to stderr as well\n",
+                 dsdae::kDefaultConfig);
+    return kExitUsage;
+}
+
+int64_t clock_seconds(clockid_t which) {
+    timespec t{};
+    clock_gettime(which, &t);
+    return t.tv_sec;
+}
+
+// Returns a descriptor that reads SIGTERM and SIGINT, now blocked.
+base::unique_fd termination_signals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    sigprocmask(SIG_BLOCK, &set, nullptr);
+    return base::unique_fd(signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK));
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    std::string path = dsdae::kDefaultConfig;
+    bool foreground = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string_view arg = argv[i];
+        if (arg == "-f") foreground = true;
+        else if (arg == "-c" && i + 1 < argc) path = argv[++i];
+        else return usage();
+    }
+    openlog(kName, LOG_PID | (foreground ? LOG_PERROR : 0), LOG_DAEMON);
+    radius::log_name = kName;
+
+    std::string error;
+    auto cfg = dsdae::load_config(path, error);
+    if (!cfg) {
+        syslog(LOG_ERR, "not started: %s", error.c_str());
+        return kExitFailed;
+    }
+    std::vector<base::unique_fd> sockets;
+    for (const dsdae::listen_address &l : cfg->listens) {
+        sockets.push_back(dsdae::bind_socket(l, error));
+        if (!sockets.back()) {
+            syslog(LOG_ERR, "not started: %s", error.c_str());
+            return kExitFailed;
+        }
+    }
+    base::unique_fd signals = termination_signals();
+    if (!signals) {
+        syslog(LOG_ERR, "not started: no descriptor for SIGTERM");
+        return kExitFailed;
+    }
+    if (!dsdae::drop_privileges(cfg->user, error)) {
+        syslog(LOG_ERR, "not started: cannot drop privileges: %s", error.c_str());
+        return kExitFailed;
+    }
+    if (!foreground && daemon(0, 0) != 0) {
+        syslog(LOG_ERR, "not started: cannot detach: %m");
+        return kExitFailed;
+    }
+
+    dsdae::service service;
+    service.cfg = &*cfg;
+    service.registry_dir = session_registry::kDir;
+    service.replay.keep_s = 2 * static_cast<int64_t>(cfg->rules.event_window_s);
+    for (const dsdae::listen_address &l : cfg->listens)
+        syslog(LOG_INFO, "listening on %s port %u as %s", l.address.c_str(),
+               static_cast<unsigned>(ntohs(reinterpret_cast<const sockaddr_in &>(l.where).sin_port)),
+               cfg->user.c_str());
+
+    std::vector<pollfd> watched;
+    for (const base::unique_fd &s : sockets) watched.push_back({s.get(), POLLIN, 0});
+    watched.push_back({signals.get(), POLLIN, 0});
+    for (;;) {
+        if (poll(watched.data(), watched.size(), -1) < 0) continue;  // EINTR
+        if (watched.back().revents != 0) break;
+        for (std::size_t i = 0; i + 1 < watched.size(); ++i) {
+            if (watched[i].revents == 0) continue;
+            dsdae::datagram in;
+            // Drain the socket: a flood read one datagram per poll would
+            // starve the other sockets and the signal descriptor no less.
+            while (dsdae::receive(watched[i].fd, in)) {
+                const dsdae::clocks now{clock_seconds(CLOCK_REALTIME), clock_seconds(CLOCK_MONOTONIC)};
+                auto reply = dsdae::answer(service, in.bytes.data(), in.bytes.size(), in.from, in.local, now);
+                if (reply && !dsdae::send_reply(watched[i].fd, *reply, in.from, in.local))
+                    syslog(LOG_ERR, "reply to %s not sent: %m", dsdae::address_text(in.from).c_str());
+            }
+        }
+    }
+    syslog(LOG_INFO, "stopped");
+    return 0;
+}
