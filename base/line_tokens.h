@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -46,6 +47,32 @@ inline std::vector<std::string_view> words(std::string_view line, std::string_vi
 // Returns whether the words are a comment (the first starts with `mark`).
 inline bool is_comment(const std::vector<std::string_view> &w, char mark = kCommentMark) {
     return !w.empty() && w.front().front() == mark;
+}
+
+// A line of a configuration file that holds a directive: its number (from
+// 1), its text and its words.
+struct directive {
+    int number = 0;
+    std::string_view line;
+    std::vector<std::string> words;
+};
+
+// Returns the directives of `text`: the lines that are neither blank nor a
+// comment, split at white space.
+inline std::vector<directive> directives(std::string_view text) {
+    std::vector<directive> out;
+    int number = 0;
+    for (std::string_view line : lines(text)) {
+        ++number;
+        auto w = words(line, kWhiteSpace);
+        if (!w.empty() && !is_comment(w)) out.push_back({number, line, std::vector<std::string>(w.begin(), w.end())});
+    }
+    return out;
+}
+
+// Returns `what`, after the line of `d` it concerns, for a message.
+inline std::string at_line(const directive &d, const std::string &what) {
+    return "line " + std::to_string(d.number) + ": " + what;
 }
 
 // Returns `line` split at its first `separator`, or nothing without one.

@@ -141,14 +141,10 @@ bool parse_nas_directive(const std::vector<std::string> &w, config &c, std::stri
 
 std::optional<config> parse_config(std::string_view text, std::string &error) {
     config c;
-    int number = 0;
-    for (std::string_view line : base::lines(text)) {
-        ++number;
-        auto words = base::words(line, base::kWhiteSpace);
-        if (words.empty() || base::is_comment(words)) continue;
-        std::vector<std::string> w(words.begin(), words.end());
+    for (const base::directive &d : base::directives(text)) {
+        const std::vector<std::string> &w = d.words;
         auto fail = [&](const std::string &what) {
-            error = "line " + std::to_string(number) + ": " + what;
+            error = base::at_line(d, what);
             return std::nullopt;
         };
         const std::string &key = w[0];
@@ -232,7 +228,7 @@ std::optional<config> parse_config(std::string_view text, std::string &error) {
         } else if (key == "total-timeout" && w.size() == 2) {
             if (!parse_seconds_ms(w[1], c.total_timeout_ms)) return fail("bad total-timeout " + quoted(w[1]));
         } else {
-            return fail("unknown or incomplete directive " + quoted(line));
+            return fail("unknown or incomplete directive " + quoted(d.line));
         }
     }
     if (c.servers.empty()) {

@@ -34,14 +34,10 @@ bool same_address(const sockaddr_storage &a, const sockaddr_storage &b) {
 
 std::optional<config> parse_config(std::string_view text, std::string &error) {
     config c;
-    int number = 0;
-    for (std::string_view line : base::lines(text)) {
-        ++number;
-        auto words = base::words(line, base::kWhiteSpace);
-        if (words.empty() || base::is_comment(words)) continue;
-        std::vector<std::string> w(words.begin(), words.end());
+    for (const base::directive &d : base::directives(text)) {
+        const std::vector<std::string> &w = d.words;
         auto fail = [&](const std::string &what) {
-            error = "line " + std::to_string(number) + ": " + what;
+            error = base::at_line(d, what);
             return std::nullopt;
         };
         const std::string &key = w[0];
@@ -79,7 +75,7 @@ std::optional<config> parse_config(std::string_view text, std::string &error) {
         } else if (key == "user" && w.size() == 2) {
             c.user = w[1];
         } else {
-            return fail("unknown or incomplete directive " + quoted(line));
+            return fail("unknown or incomplete directive " + quoted(d.line));
         }
     }
     if (c.listens.empty()) {

@@ -77,26 +77,23 @@ bool send_reply(int fd, const std::vector<uint8_t> &bytes, const sockaddr_storag
     msg.msg_namelen = to.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
     msg.msg_iov = &iov;
     msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    cmsghdr *c = reinterpret_cast<cmsghdr *>(control);
+    auto put = [&](int level, int type, const auto &info) {
+        cmsghdr *c = reinterpret_cast<cmsghdr *>(control);
+        c->cmsg_level = level;
+        c->cmsg_type = type;
+        c->cmsg_len = CMSG_LEN(sizeof info);
+        std::memcpy(CMSG_DATA(c), &info, sizeof info);
+        msg.msg_control = control;
+        msg.msg_controllen = CMSG_SPACE(sizeof info);
+    };
     if (local.ss_family == AF_INET) {
         in_pktinfo info{};
         info.ipi_spec_dst = reinterpret_cast<const sockaddr_in &>(local).sin_addr;
-        c->cmsg_level = IPPROTO_IP;
-        c->cmsg_type = IP_PKTINFO;
-        c->cmsg_len = CMSG_LEN(sizeof info);
-        std::memcpy(CMSG_DATA(c), &info, sizeof info);
-        msg.msg_controllen = CMSG_SPACE(sizeof info);
+        put(IPPROTO_IP, IP_PKTINFO, info);
     } else if (local.ss_family == AF_INET6) {
         in6_pktinfo info{};
         info.ipi6_addr = reinterpret_cast<const sockaddr_in6 &>(local).sin6_addr;
-        c->cmsg_level = IPPROTO_IPV6;
-        c->cmsg_type = IPV6_PKTINFO;
-        c->cmsg_len = CMSG_LEN(sizeof info);
-        std::memcpy(CMSG_DATA(c), &info, sizeof info);
-        msg.msg_controllen = CMSG_SPACE(sizeof info);
-    } else {
-        msg.msg_control = nullptr;
+        put(IPPROTO_IPV6, IPV6_PKTINFO, info);
     }
     return sendmsg(fd, &msg, 0) == static_cast<ssize_t>(bytes.size());
 }
