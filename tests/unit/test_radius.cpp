@@ -35,6 +35,7 @@
 #include "radius/probe.h"
 #include "tests/radius_reply.h"
 #include "tests/unit/log_capture.h"
+#include "tools/dsdae/config.h"
 
 // The OpenSSL calls of the packet layer, wrapped at link time so a test can
 // make one of them fail as a FIPS-only or broken provider would.
@@ -590,6 +591,53 @@ TEST_F(RadiusFiles, ConfigurationParsesAndRefuses) {
                          bad{"colour blue", "unknown or incomplete directive"}}) {
         error.clear();
         EXPECT_FALSE(radius::parse_config(b.text, error)) << b.text;
+        EXPECT_NE(error.find(b.message), std::string::npos) << error;
+    }
+}
+
+TEST_F(RadiusFiles, DsdaeConfigurationParsesAndRefuses) {
+    std::string secret = file("secret", "s3cret-sixteen-b\n");
+    std::string error;
+    auto c = dsdae::parse_config("listen 127.0.0.1\nlisten ::1 port 13799\nclient 192.0.2.7 secret-file " + secret +
+                                     "\nnas-identifier dsppp\nnas-ip-address 192.0.2.1\nrequire-event-timestamp no\n"
+                                     "event-window 60\nuser daemon\n",
+                                 error);
+    ASSERT_TRUE(c) << error;
+    ASSERT_EQ(c->listens.size(), 2u);
+    EXPECT_EQ(ntohs(reinterpret_cast<const sockaddr_in &>(c->listens[0].where).sin_port), dsdae::kDefaultPort);
+    EXPECT_EQ(ntohs(reinterpret_cast<const sockaddr_in6 &>(c->listens[1].where).sin6_port), 13799);
+    EXPECT_EQ(c->nas.nas_identifier, "dsppp");  // pam_dsradius's parser
+    EXPECT_TRUE(c->nas.nas_ip);
+    EXPECT_TRUE(c->rules.require_message_authenticator);
+    EXPECT_FALSE(c->rules.require_event_timestamp);
+    EXPECT_EQ(c->rules.event_window_s, 60u);
+    EXPECT_EQ(c->user, "daemon");
+    sockaddr_storage from{};
+    radius::server_sockaddr("192.0.2.7", 40000, from);
+    ASSERT_NE(dsdae::find_client(*c, from), nullptr);  // any source port
+    EXPECT_EQ(std::string_view(dsdae::find_client(*c, from)->secret), "s3cret-sixteen-b");
+    radius::server_sockaddr("192.0.2.8", 40000, from);
+    EXPECT_EQ(dsdae::find_client(*c, from), nullptr);
+    radius::server_sockaddr("::ffff:192.0.2.7", 40000, from);
+    EXPECT_EQ(dsdae::find_client(*c, from), nullptr);  // a mapped address is another
+
+    const std::string base = "listen 127.0.0.1\nclient 127.0.0.1 secret-file " + secret + "\n";
+    struct bad { std::string text, message; };
+    for (const bad &b : {bad{"client 127.0.0.1 secret-file " + secret, "no listen address configured"},
+                         bad{"listen 127.0.0.1", "no client configured"},
+                         bad{"listen localhost\n", "bad listen address \"localhost\""},
+                         bad{base + "listen 127.0.0.1 port 0", "bad port \"0\""},
+                         bad{base + "listen 127.0.0.1 port 65536", "bad port \"65536\""},
+                         bad{base + "client 127.0.0.1 secret-file " + secret, "client \"127.0.0.1\" given twice"},
+                         bad{base + "client 10.0.0.1 secret-file " + file("loose", "s3cret\n", 0644),
+                             "may be read or written by group or others"},
+                         bad{base + "client 10.0.0.1", "unknown or incomplete directive"},
+                         bad{base + "nas-ip-address 10.0.0", "bad nas-ip-address \"10.0.0\""},
+                         bad{base + "require-event-timestamp maybe", "expected yes or no, got \"maybe\""},
+                         bad{base + "event-window 0", "bad event-window \"0\""},
+                         bad{base + "event-window 86401", "bad event-window \"86401\""}}) {
+        error.clear();
+        EXPECT_FALSE(dsdae::parse_config(b.text, error)) << b.text;
         EXPECT_NE(error.find(b.message), std::string::npos) << error;
     }
 }
