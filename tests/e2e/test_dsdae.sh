@@ -185,6 +185,9 @@ if [ $added -le 3 ]; then ok "...the drops took $added log lines (at most one a 
 else not_ok "...the drops took $added log lines"; fi
 expect_eq "...and dsdae still runs" "$(kill -0 $dae && echo alive)" "alive"
 
+kill -HUP $dae
+sleep 0.2
+expect_eq "SIGHUP does not end dsdae (it could not bind again)" "$(kill -0 $dae && send --id 20)" "Disconnect-NAK 503"
 kill -TERM $dae
 wait $dae
 expect_eq "SIGTERM stops dsdae" "$?" "0"

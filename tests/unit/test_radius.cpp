@@ -606,6 +606,7 @@ TEST_F(RadiusFiles, DsdaeConfigurationParsesAndRefuses) {
     ASSERT_EQ(c->listens.size(), 2u);
     EXPECT_EQ(ntohs(reinterpret_cast<const sockaddr_in &>(c->listens[0].where).sin_port), dsdae::kDefaultPort);
     EXPECT_EQ(ntohs(reinterpret_cast<const sockaddr_in6 &>(c->listens[1].where).sin6_port), 13799);
+    EXPECT_EQ(c->listens[1].port, 13799u);
     EXPECT_EQ(c->nas.nas_identifier, "dsppp");  // pam_dsradius's parser
     EXPECT_TRUE(c->nas.nas_ip);
     EXPECT_TRUE(c->rules.require_message_authenticator);

@@ -45,10 +45,9 @@ std::optional<config> parse_config(std::string_view text, std::string &error) {
         if (key == "listen" && (w.size() == 2 || (w.size() == 4 && w[2] == "port"))) {
             listen_address l;
             l.address = w[1];
-            unsigned port = kDefaultPort;
-            if (w.size() == 4 && (!radius::parse_unsigned(w[3], port, radius::kMaxPort) || port == 0))
+            if (w.size() == 4 && (!radius::parse_unsigned(w[3], l.port, radius::kMaxPort) || l.port == 0))
                 return fail("bad port " + quoted(w[3]));
-            l.size = radius::server_sockaddr(l.address, port, l.where);
+            l.size = radius::server_sockaddr(l.address, l.port, l.where);
             if (l.size == 0) return fail("bad listen address " + quoted(l.address));
             c.listens.push_back(std::move(l));
         } else if (key == "client" && w.size() == 4 && w[2] == "secret-file") {

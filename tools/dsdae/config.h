@@ -32,6 +32,7 @@ inline constexpr const char *kDefaultUser = "nobody";
 
 struct listen_address {
     std::string address;
+    unsigned port = kDefaultPort;
     sockaddr_storage where{};
     socklen_t size = 0;
 };

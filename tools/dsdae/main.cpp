@@ -43,12 +43,13 @@ int64_t clock_seconds(clockid_t which) {
     return t.tv_sec;
 }
 
-// Returns a descriptor that reads SIGTERM and SIGINT, now blocked.
-base::unique_fd termination_signals() {
+// Returns a descriptor that reads SIGTERM, SIGINT and SIGHUP, now blocked.
+base::unique_fd daemon_signals() {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGTERM);
     sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGHUP);
     sigprocmask(SIG_BLOCK, &set, nullptr);
     return base::unique_fd(signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK));
 }
@@ -81,9 +82,9 @@ int main(int argc, char **argv) {
             return kExitFailed;
         }
     }
-    base::unique_fd signals = termination_signals();
+    base::unique_fd signals = daemon_signals();
     if (!signals) {
-        syslog(LOG_ERR, "not started: no descriptor for SIGTERM");
+        syslog(LOG_ERR, "not started: no descriptor for its signals");
         return kExitFailed;
     }
     if (!dsdae::drop_privileges(cfg->user, error)) {
@@ -100,16 +101,24 @@ int main(int argc, char **argv) {
     service.registry_dir = session_registry::kDir;
     service.replay.keep_s = 2 * static_cast<int64_t>(cfg->rules.event_window_s);
     for (const dsdae::listen_address &l : cfg->listens)
-        syslog(LOG_INFO, "listening on %s port %u as %s", l.address.c_str(),
-               static_cast<unsigned>(ntohs(reinterpret_cast<const sockaddr_in &>(l.where).sin_port)),
-               cfg->user.c_str());
+        syslog(LOG_INFO, "listening on %s port %u as %s", l.address.c_str(), l.port, cfg->user.c_str());
 
     std::vector<pollfd> watched;
     for (const base::unique_fd &s : sockets) watched.push_back({s.get(), POLLIN, 0});
     watched.push_back({signals.get(), POLLIN, 0});
     for (;;) {
         if (poll(watched.data(), watched.size(), -1) < 0) continue;  // EINTR
-        if (watched.back().revents != 0) break;
+        if (watched.back().revents != 0) {
+            signalfd_siginfo info{};
+            if (read(signals.get(), &info, sizeof info) != static_cast<ssize_t>(sizeof info)) continue;
+            // Its sockets and secrets were taken as root: a new configuration
+            // needs a new start, not a reload by a process that cannot bind.
+            if (info.ssi_signo == SIGHUP) {
+                syslog(LOG_NOTICE, "SIGHUP ignored: restart dsdae to read its configuration again");
+                continue;
+            }
+            break;
+        }
         for (std::size_t i = 0; i + 1 < watched.size(); ++i) {
             if (watched[i].revents == 0) continue;
             dsdae::datagram in;
