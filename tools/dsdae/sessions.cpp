@@ -58,12 +58,16 @@ disconnect_outcome end_sessions(const std::string &dir, const radius::session_se
             syslog(LOG_INFO, "%s: %s: stale (its daemon is gone); not signalled", context.c_str(), session.c_str());
             continue;
         }
-        if (base::signal_pidfd(pidfd.get(), SIGHUP) != 0) {
+        if (base::signal_pidfd(pidfd.get(), SIGHUP) == 0) {
+            syslog(LOG_NOTICE, "%s: %s: link ended (SIGHUP)", context.c_str(), session.c_str());
+        } else if (errno == ESRCH) {
+            // It exited between the check and the signal: its link is down.
+            syslog(LOG_NOTICE, "%s: %s: its daemon exited before the signal", context.c_str(), session.c_str());
+        } else {
             syslog(LOG_ERR, "%s: %s: SIGHUP failed: %s", context.c_str(), session.c_str(), std::strerror(errno));
             ++out.failed;
             continue;
         }
-        syslog(LOG_NOTICE, "%s: %s: link ended (SIGHUP)", context.c_str(), session.c_str());
         ++out.signalled;
     }
     return out;

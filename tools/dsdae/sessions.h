@@ -15,7 +15,7 @@ namespace dsdae {
 bool names(const radius::session_selector &want, const session_registry::entry &e);
 
 struct disconnect_outcome {
-    int signalled = 0;  // daemons that got SIGHUP
+    int signalled = 0;  // daemons that got SIGHUP (or exited before it came)
     int failed = 0;     // live matches whose daemon could not be signalled
 };
 
