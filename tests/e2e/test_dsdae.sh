@@ -124,10 +124,10 @@ TABLE
 sleep 300 &
 victim=$!
 victim_start=$(awk '{sub(/.*\) /, ""); print $20}' /proc/$victim/stat)
-plant() { # OWNER MODE START-TIME
+plant() { # OWNER MODE START-TIME [PID]
     mkdir -p $entries && chmod 700 $entries
     printf 'session_id %s\nuser %s\nnas_port 7\nnas_port_id %s\nframed_ip %s\ncalling_station_id \nifname %s\npid %s\nstart_time %s\nsince 1\n' \
-        "$(hex victim)" "$(hex victim)" "$(hex /dev/ttyS7)" "$(hex 10.9.9.9)" "$(hex ppp7)" $victim "$3" \
+        "$(hex victim)" "$(hex victim)" "$(hex /dev/ttyS7)" "$(hex 10.9.9.9)" "$(hex ppp7)" "${4:-$victim}" "$3" \
         >$entries/port-7
     chown "$1" $entries/port-7 && chmod "$2" $entries/port-7
 }
@@ -164,6 +164,15 @@ an entry others may read|root|644|$victim_start|12
 the victim's pid, another start time (a reused pid)|root|600|$((victim_start + 1))|13
 TABLE
 expect_contains "...the planted entry is named in the log" "$(cat $S/dae.log)" "port-7 is not a private regular file of root's; ignored"
+
+# An entry naming a thread of a running process (one of FreeRADIUS's
+# workers), with its start time: no process descriptor opens for a thread,
+# so nothing is signalled and the answer says the signal failed.
+fr=$(pgrep -xo freeradius)
+thread=$(ls /proc/$fr/task | grep -vxm1 "$fr")
+plant root 600 "$(awk '{sub(/.*\) /, ""); print $20}' /proc/$fr/task/$thread/stat)" "$thread"
+expect_eq "an entry naming a thread, not a process: NAK 506" "$(send --id 14)" "Disconnect-NAK 506"
+expect_eq "...and FreeRADIUS still runs" "$(kill -0 $fr && echo alive)" "alive"
 
 # A replay: the same datagram twice gets the same ACK; one signal only (the
 # first ends the victim, so a second would find no session: NAK 503).
