@@ -3,19 +3,16 @@
 
 #include <arpa/inet.h>
 #include <security/pam_appl.h>
-#include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
 #include <ctime>
 #include <string>
 
 #include "auth/common.h"
 #include "base/file_trust.h"
+#include "base/root_files.h"
 #include "base/text_rules.h"
-#include "base/unique_fd.h"
 #include "platform/pam_env.h"
 #include "platform/pppd.h"
 #include "platform/session_registry.h"
@@ -27,10 +24,7 @@ namespace reg = session_registry;
 
 // Returns whether `dir` is (made) a directory of root's nobody else may enter.
 bool private_dir(const std::string &dir) {
-    if (mkdir(dir.c_str(), reg::kDirMode) != 0 && errno != EEXIST) return false;
-    struct stat st {};
-    return lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == 0 &&
-           (st.st_mode & base::kNoAccessForOthers) == 0;
+    return base::root_dir(dir, reg::kDirMode, base::kNoAccessForOthers) == base::dir_verdict::trusted;
 }
 
 std::string entry_path() { return std::string(ds_registry_dir) + "/" + reg::file_name(ds_get_port(), ifname); }
@@ -67,16 +61,9 @@ void ds_register_session() noexcept {
                    "ds_register_session", dir.c_str());
             return;
         }
-        std::string text = reg::format(this_link());
-        std::string path = entry_path(), temp = path + reg::kTempSuffix;
-        base::unique_fd fd(mkstemp(temp.data()));
-        bool ok = fd && fchmod(fd.get(), reg::kEntryMode) == 0 &&
-                  write(fd.get(), text.data(), text.size()) == static_cast<ssize_t>(text.size());
-        ok = fd && close(fd.release()) == 0 && ok;
-        if (!ok || rename(temp.c_str(), path.c_str()) != 0) {
+        std::string path = entry_path();
+        if (!base::replace_file(path, reg::format(this_link()), reg::kEntryMode))
             syslog(LOG_ERR, "%s(): cannot write %s: %m", "ds_register_session", path.c_str());
-            unlink(temp.c_str());
-        }
     } catch (...) {
         syslog(LOG_ERR, "%s(): out of memory; the session is not registered", "ds_register_session");
     }

@@ -37,7 +37,6 @@ inline constexpr const char *kDir = "/var/run/dsppp/sessions";
 inline constexpr mode_t kDirMode = 0700;
 inline constexpr mode_t kEntryMode = 0600;
 inline constexpr std::size_t kMaxEntrySize = 4096;
-inline constexpr const char *kTempSuffix = ".XXXXXX";
 // /proc/PID/stat: the start time is field 22, the 20th after the command's ")".
 inline constexpr int kStartTimeAfterCommand = 20;
 

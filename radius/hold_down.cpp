@@ -19,6 +19,7 @@
 
 #include "base/file_trust.h"
 #include "base/line_tokens.h"
+#include "base/root_files.h"
 #include "base/unique_fd.h"
 #include "radius/log_name.h"
 
@@ -28,7 +29,6 @@ namespace {
 
 constexpr const char *kStateFile = "/radius-servers";
 constexpr const char *kLockFile = "/radius-servers.lock";
-constexpr const char *kTempSuffix = ".XXXXXX";
 constexpr const char *kHeader = "dsppp-radius-servers 1";
 constexpr std::string_view kProbeLine = "probe";  // "probe TRANSPORT ADDRESS PORT AT"
 constexpr off_t kMaxStateSize = 64 * 1024;
@@ -50,20 +50,13 @@ void unusable(const std::string &dir, const char *why) {
 
 // Returns whether `dir` is (made) a directory of root's that nobody else may change.
 bool usable_dir(const std::string &dir) {
-    if (mkdir(dir.c_str(), kDirMode) != 0 && errno != EEXIST) {
-        unusable(dir, "cannot be created");
-        return false;
+    switch (base::root_dir(dir, kDirMode, base::kNoWriteForOthers)) {
+    case base::dir_verdict::trusted: return true;
+    case base::dir_verdict::cannot_create: unusable(dir, "cannot be created"); break;
+    case base::dir_verdict::not_directory: unusable(dir, "is not a directory"); break;
+    case base::dir_verdict::not_ours: unusable(dir, "is not root's own directory, or others may write it"); break;
     }
-    struct stat st {};
-    if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        unusable(dir, "is not a directory");
-        return false;
-    }
-    if (st.st_uid != 0 || (st.st_mode & base::kNoWriteForOthers) != 0) {
-        unusable(dir, "is not root's own directory, or others may write it");
-        return false;
-    }
-    return true;
+    return false;
 }
 
 // A mark (dead until `until`), or the time a server was last probed.
@@ -137,17 +130,7 @@ bool write_state(const std::string &dir, const std::vector<entry> &entries) {
     for (const entry &e : entries)
         text += (e.probe ? std::string(kProbeLine) + " " : std::string()) + e.key.transport + " " + e.key.address +
                 " " + std::to_string(e.key.port) + " " + std::to_string(e.until) + "\n";
-    std::string temp = dir + kStateFile + kTempSuffix;
-    base::unique_fd fd(mkstemp(temp.data()));
-    if (!fd) return false;
-    bool ok = fchmod(fd.get(), kFileMode) == 0 &&
-              write(fd.get(), text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    ok = close(fd.release()) == 0 && ok;
-    if (!ok || rename(temp.c_str(), (dir + kStateFile).c_str()) != 0) {
-        unlink(temp.c_str());
-        return false;
-    }
-    return true;
+    return base::replace_file(dir + kStateFile, text, kFileMode);
 }
 
 // Returns the exclusive lock on the state, or an empty descriptor when it
