@@ -248,18 +248,14 @@ private:
         auto own = sent_ + std::chrono::milliseconds(s.timeout_ms);
         auto deadline = std::min(own, overall_);
         bool cut_short = false;
-        // Runs one step to its end, waiting (and hearing late UDP replies) between.
-        auto drive = [&](auto step) {
-            for (;;) {
-                tls_link::progress p = step();
-                if (p == tls_link::progress::done || p == tls_link::progress::failed) return p;
-                short events = p == tls_link::progress::want_read ? POLLIN : POLLOUT;
-                wait_end end = wait(si, deadline, link.fd(), events);
-                if (end == wait_end::ready) continue;
-                cut_short = result_.has_value() || (end == wait_end::deadline && overall_ < own);
-                return tls_link::progress::failed;
-            }
+        // Between steps: the link, and late UDP replies.
+        auto wait_for = [&](short events) {
+            wait_end end = wait(si, deadline, link.fd(), events);
+            if (end == wait_end::ready) return true;
+            cut_short = result_.has_value() || (end == wait_end::deadline && overall_ < own);
+            return false;
         };
+        auto drive = [&](auto step) { return radius::drive(step, wait_for); };
         auto timed_out = [&] {
             if (why.empty()) why = "no answer within " + std::to_string(s.timeout_ms) + " ms";
         };

@@ -51,17 +51,14 @@ bool run_tls_probe(const config &c, service kind, probe &p, clock::time_point de
     tls_link link;
     std::string why;
     if (!link.open(s, why)) return false;
-    auto drive = [&](auto step) {
-        for (;;) {
-            tls_link::progress progress = step();
-            if (progress == tls_link::progress::done) return true;
-            if (progress == tls_link::progress::failed) return false;
-            pollfd waiting{link.fd(), static_cast<short>(progress == tls_link::progress::want_read ? POLLIN : POLLOUT), 0};
-            int ready = poll(&waiting, 1, ms_until(deadline));
-            if (ready < 0 && errno == EINTR) continue;
-            if (ready <= 0) return false;
-        }
+    auto wait_for = [&](short events) {
+        pollfd waiting{link.fd(), events, 0};
+        int ready;
+        do ready = poll(&waiting, 1, ms_until(deadline));
+        while (ready < 0 && errno == EINTR);
+        return ready > 0;
     };
+    auto drive = [&](auto step) { return radius::drive(step, wait_for) == tls_link::progress::done; };
     if (!drive([&] { return link.handshake(why); })) return false;
     auto request = status_server_request(c, s, link.local());
     if (!request) return false;

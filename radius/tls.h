@@ -6,6 +6,7 @@
 #pragma once
 
 #include <openssl/ssl.h>
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <cstdint>
@@ -57,5 +58,18 @@ private:
     sockaddr_storage local_{};
     std::vector<uint8_t> received_;
 };
+
+// Returns how a step of a tls_link (handshake, send, receive) ended: it runs
+// again after each `wait(events)` (POLLIN or POLLOUT on the link) that
+// returns true; one that returns false fails it.
+template <typename Step, typename Wait>
+tls_link::progress drive(Step step, Wait wait) {
+    for (;;) {
+        tls_link::progress p = step();
+        if (p == tls_link::progress::done || p == tls_link::progress::failed) return p;
+        if (!wait(static_cast<short>(p == tls_link::progress::want_read ? POLLIN : POLLOUT)))
+            return tls_link::progress::failed;
+    }
+}
 
 }  // namespace radius
