@@ -266,4 +266,16 @@ socklen_t server_sockaddr(const std::string &address, unsigned port, sockaddr_st
     return 0;
 }
 
+std::string_view address_bytes(const sockaddr_storage &a) {
+    if (a.ss_family == AF_INET) {
+        const auto &v4 = reinterpret_cast<const sockaddr_in &>(a).sin_addr;
+        return {reinterpret_cast<const char *>(&v4), sizeof v4};
+    }
+    if (a.ss_family == AF_INET6) {
+        const auto &v6 = reinterpret_cast<const sockaddr_in6 &>(a).sin6_addr;
+        return {reinterpret_cast<const char *>(&v6), sizeof v6};
+    }
+    return {};
+}
+
 }  // namespace radius

@@ -131,4 +131,8 @@ std::optional<secret::string> read_trusted_file(const std::string &path, const c
 // written to `out`, or 0 when `address` is no numeric IPv4 or IPv6 address.
 socklen_t server_sockaddr(const std::string &address, unsigned port, sockaddr_storage &out);
 
+// Returns the address octets of `a` (4 for IPv4, 16 for IPv6, in network
+// order), empty for another family.
+std::string_view address_bytes(const sockaddr_storage &a);
+
 }  // namespace radius

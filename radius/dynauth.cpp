@@ -5,7 +5,6 @@
 #include <netinet/in.h>
 
 #include <algorithm>
-#include <cstring>
 
 #include "base/addr.h"
 
@@ -29,12 +28,7 @@ bool allowed(uint8_t type) {
 // Returns whether the address value `v` (4 or 16 octets) names this NAS: the
 // configured one, else the address the request arrived on.
 bool is_ours(const std::string &v, const std::optional<std::string> &configured, const sockaddr_storage &local) {
-    if (configured) return v == *configured;
-    if (local.ss_family == AF_INET && v.size() == base::kIpv4Size)
-        return std::memcmp(v.data(), &reinterpret_cast<const sockaddr_in &>(local).sin_addr, v.size()) == 0;
-    if (local.ss_family == AF_INET6 && v.size() == base::kIpv6Size)
-        return std::memcmp(v.data(), &reinterpret_cast<const sockaddr_in6 &>(local).sin6_addr, v.size()) == 0;
-    return false;
+    return !v.empty() && v == (configured ? std::string_view(*configured) : address_bytes(local));
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 
 #include <netinet/in.h>
 
-#include <cstring>
 
 #include "base/line_tokens.h"
 
@@ -11,6 +10,7 @@ namespace dsdae {
 
 namespace {
 
+using radius::address_bytes;
 using radius::quoted;
 
 bool yes_no(const std::string &v, bool &out) {
@@ -20,14 +20,7 @@ bool yes_no(const std::string &v, bool &out) {
 }
 
 bool same_address(const sockaddr_storage &a, const sockaddr_storage &b) {
-    if (a.ss_family != b.ss_family) return false;
-    if (a.ss_family == AF_INET)
-        return std::memcmp(&reinterpret_cast<const sockaddr_in &>(a).sin_addr,
-                           &reinterpret_cast<const sockaddr_in &>(b).sin_addr, sizeof(in_addr)) == 0;
-    if (a.ss_family == AF_INET6)
-        return std::memcmp(&reinterpret_cast<const sockaddr_in6 &>(a).sin6_addr,
-                           &reinterpret_cast<const sockaddr_in6 &>(b).sin6_addr, sizeof(in6_addr)) == 0;
-    return false;
+    return a.ss_family == b.ss_family && !address_bytes(a).empty() && address_bytes(a) == address_bytes(b);
 }
 
 }  // namespace
