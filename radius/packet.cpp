@@ -90,11 +90,12 @@ bool packet::add(uint8_t type, std::string_view value) {
     return true;
 }
 
-bool packet::add_u32(uint8_t type, uint32_t value) {
-    char be[4] = {static_cast<char>(value >> 24), static_cast<char>(value >> 16),
-                  static_cast<char>(value >> 8), static_cast<char>(value)};
-    return add(type, bytes_of(be, sizeof be));
+std::string u32_bytes(uint32_t value) {
+    return {static_cast<char>(value >> 24), static_cast<char>(value >> 16), static_cast<char>(value >> 8),
+            static_cast<char>(value)};
 }
+
+bool packet::add_u32(uint8_t type, uint32_t value) { return add(type, u32_bytes(value)); }
 
 std::optional<std::string> packet::first(uint8_t type) const {
     for (const attribute &a : attributes)

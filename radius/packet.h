@@ -97,6 +97,9 @@ std::optional<authenticator> hmac_md5(std::string_view key, const uint8_t *data,
 // when `value` is not 4 octets.
 std::optional<uint32_t> u32_value(std::string_view value);
 
+// Returns `value` as the 4 octets of an integer attribute (network order).
+std::string u32_bytes(uint32_t value);
+
 // Returns the wire form of an Access-Request carrying a Message-Authenticator
 // (its value computed here), or nothing (logged) when it would exceed
 // kMaxPacket or a digest fails.

@@ -30,8 +30,6 @@ namespace {
 constexpr int kWaitMs = 2000;
 constexpr std::size_t kJunkMax = 64;
 
-std::string u32(uint32_t v) { return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; }
-
 int usage() {
     std::fprintf(stderr, "usage: dae-send ADDRESS PORT SECRET [--coa] [--id N] [--ma none|bad|two] "
                          "[--stamp none|+S|-S] [--sign-with SECRET] [--from ADDRESS] [--times N] [--junk N] "
@@ -52,7 +50,7 @@ bool attribute_of(std::string_view name, const std::string &value, radius::attri
             return true;
         }
     if (name == "nas-port") {
-        out = {radius::nas_port, u32(static_cast<uint32_t>(std::strtoul(value.c_str(), nullptr, 10)))};
+        out = {radius::nas_port, radius::u32_bytes(static_cast<uint32_t>(std::strtoul(value.c_str(), nullptr, 10)))};
         return true;
     }
     in_addr a{};
@@ -109,7 +107,7 @@ int main(int argc, char **argv) {
             attrs.push_back(a);
         }
     }
-    if (stamp) attrs.push_back({radius::event_timestamp, u32(static_cast<uint32_t>(std::time(nullptr) + offset))});
+    if (stamp) attrs.push_back({radius::event_timestamp, radius::u32_bytes(static_cast<uint32_t>(std::time(nullptr) + offset))});
     auto request = radius_test::dynauth_request(code, id, attrs, sign_with, mas, break_ma);
 
     sockaddr_storage to{};

@@ -395,7 +395,7 @@ std::vector<uint8_t> dynauth_request(uint8_t code, const std::vector<radius::att
     return radius_test::dynauth_request(code, 7, attrs, "s3cret", mas);
 }
 
-std::string u32_bytes(uint32_t v) { return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; }
+using radius::u32_bytes;
 
 // Every check a Disconnect-Request must pass (RFC 5176 sections 2.3, 3.5, 6.3).
 TEST(RadiusDynauth, RequestsAreCheckedAsTheRfcSays) {
